@@ -1,0 +1,42 @@
+# The README's commands: `make test` and `make demo`. Everything else here serves them.
+PYTHON := .venv/bin/python
+JOBS ?= 2
+BUILD_FLAGS := --no-build-isolation --disable-pip-version-check -q \
+	-C cmake.define.TOLVO_BUILD_TESTS=ON -C cmake.define.TOLVO_BUILD_TOOLS=ON \
+	-C build.verbose=false -C cmake.args=-GNinja
+
+.PHONY: test demo build setup cpp-test py-test parser-dump bench sanitize clean
+
+setup:
+	@scripts/setup.sh
+
+# Builds the module, the C++ tests and the tools in build/ (incrementally) and installs the module
+# into .venv.
+build: setup
+	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m pip install $(BUILD_FLAGS) .
+
+cpp-test: build
+	@cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+py-test: build
+	@$(PYTHON) -m pytest -q tests
+
+test: cpp-test py-test
+
+demo: build
+	@$(PYTHON) examples/demo.py examples/project
+
+parser-dump: build
+
+bench: build
+	@$(PYTHON) bench/run.py
+
+# The C++ tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: setup
+	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVO_BUILD_MODULE=OFF \
+		-DTOLVO_BUILD_TESTS=ON -DTOLVO_SANITIZE=ON -DCMAKE_MAKE_PROGRAM=$(CURDIR)/.venv/bin/ninja >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+clean:
+	rm -rf build build-sanitize
