@@ -1,0 +1,81 @@
+#include "src/boundary.h"
+
+namespace tolvo::bindings {
+namespace {
+
+PyObject* decode_message(std::string_view message) {
+  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
+[[noreturn]] void throw_with_message(PyObject* type, std::string_view message) {
+  PyRef text = PyRef::steal(decode_message(message));
+  if (!text) throw_pending_error();
+  PyErr_SetObject(type, text.get());
+  throw PythonErrorSet{};
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() {
+  // Made under the interpreter lock, so a plain static is enough; never released.
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc(
+        "tolvo_runtime.PanicException",
+        "An internal fault of tolvo_rs: a broken invariant in native code, not bad input.",
+        PyExc_BaseException, nullptr);
+  }
+  return type;
+}
+
+void raise_panic(std::string_view message) {
+  PyObject* type = panic_exception_type();
+  if (type == nullptr) return;  // the error of making the type stays pending
+  PyObject* text = decode_message(message);
+  if (text == nullptr) return;
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
+void throw_pending_error() {
+  if (!PyErr_Occurred()) {
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    throw PythonErrorSet{};
+  }
+  PyObject* panic_type = panic_exception_type();
+  PyObject* pending = PyErr_GetRaisedException();
+  if (panic_type != nullptr && pending != nullptr && Py_TYPE(pending) == (PyTypeObject*)panic_type) {
+    std::string message = "internal fault";
+    if (PyObject* text = PyObject_Str(pending)) {
+      if (const char* utf8 = PyUnicode_AsUTF8(text)) message = utf8;
+      Py_DECREF(text);
+    }
+    PyErr_Clear();
+    std::fputs("tolvo_rs: a PanicException came back from Python code; it continues as a fault:\n",
+               stderr);
+    PyErr_DisplayException(pending);
+    Py_DECREF(pending);
+    throw utils::InternalFault(message);
+  }
+  PyErr_SetRaisedException(pending);
+  throw PythonErrorSet{};
+}
+
+void throw_value_error(std::string_view message) { throw_with_message(PyExc_ValueError, message); }
+
+void throw_io_error(std::string_view message) { throw_with_message(PyExc_OSError, message); }
+
+PyObject* made(PyObject* object) {
+  if (object == nullptr) {
+    PyErr_WriteUnraisable(nullptr);
+    throw utils::InternalFault("the interpreter could not make a value");
+  }
+  return object;
+}
+
+void abort_uncaught() {
+  std::fputs("uncaught panic at ffi boundary\n", stderr);
+  std::abort();
+}
+
+}  // namespace tolvo::bindings
