@@ -42,8 +42,10 @@ void throw_pending_error() {
     PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     throw PythonErrorSet{};
   }
-  PyObject* panic_type = panic_exception_type();
   PyObject* pending = PyErr_GetRaisedException();
+  // Made with no exception pending; a failure to make it leaves the taken exception as it was.
+  PyObject* panic_type = panic_exception_type();
+  if (panic_type == nullptr) PyErr_Clear();
   if (panic_type != nullptr && pending != nullptr && Py_TYPE(pending) == (PyTypeObject*)panic_type) {
     std::string message = "internal fault";
     if (PyObject* text = PyObject_Str(pending)) {
