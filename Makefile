@@ -1,5 +1,6 @@
 # The README's commands: `make test` and `make demo`. Everything else here serves them.
 PYTHON := .venv/bin/python
+CMAKE := $(CURDIR)/.venv/bin/cmake
 JOBS ?= 2
 BUILD_FLAGS := --no-build-isolation --disable-pip-version-check -q \
 	-C cmake.define.TOLVO_BUILD_TESTS=ON -C cmake.define.TOLVO_BUILD_TOOLS=ON \
@@ -16,12 +17,12 @@ build: setup
 	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PYTHON) -m pip install $(BUILD_FLAGS) .
 
 cpp-test: build
-	@cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cd build && $(CURDIR)/.venv/bin/ctest --output-on-failure -j $(JOBS) --timeout 600
 
 py-test: build
 	@$(PYTHON) -m pytest -q tests
 
-test: cpp-test py-test
+test: cpp-test py-test sanitize
 
 demo: build
 	@$(PYTHON) examples/demo.py examples/project
@@ -33,10 +34,10 @@ bench: build
 
 # The C++ tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: setup
-	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVO_BUILD_MODULE=OFF \
+	@$(CMAKE) -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVO_BUILD_MODULE=OFF \
 		-DTOLVO_BUILD_TESTS=ON -DTOLVO_SANITIZE=ON -DCMAKE_MAKE_PROGRAM=$(CURDIR)/.venv/bin/ninja >/dev/null
-	@cmake --build build-sanitize -j $(JOBS)
-	@cd build-sanitize && ctest --output-on-failure -j $(JOBS) --timeout 900
+	@$(CMAKE) --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && $(CURDIR)/.venv/bin/ctest --output-on-failure -j $(JOBS) --timeout 900
 
 clean:
 	rm -rf build build-sanitize
