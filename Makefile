@@ -41,3 +41,9 @@ sanitize: setup
 
 clean:
 	rm -rf build build-sanitize
+
+# The parser against CPython's over the whole 3.13 standard library: acceptance, single-token
+# mutations, trees, values and ranges, with the disagreements grouped by class.
+.PHONY: parser-corpus
+parser-corpus: build
+	@TOLVO_FULL_CORPUS=1 $(PYTHON) -m pytest -q -s tests/test_parser_corpus.py

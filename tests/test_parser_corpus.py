@@ -1,0 +1,182 @@
+"""Our parser against CPython's: acceptance, single-token mutations, trees, values and ranges.
+
+The default run takes a small fixed sample of the standard library; TOLVO_FULL_CORPUS=1 takes all
+of it (`make parser-corpus`). The reports name every disagreement by class with examples.
+"""
+
+import os
+import pathlib
+import sys
+
+import pytest
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "parser" / "tools"))
+
+import compare  # noqa: E402
+import oracle  # noqa: E402
+
+FULL = os.environ.get("TOLVO_FULL_CORPUS") == "1"
+DUMP_PATH = pathlib.Path(os.environ.get("TOLVO_PARSER_DUMP", REPO / "build" / "parser-dump"))
+SEED = 2024
+
+
+@pytest.fixture(scope="module")
+def dump():
+    if not DUMP_PATH.exists():
+        pytest.skip(f"no parser-dump at {DUMP_PATH}")
+    return compare.ParserDump(DUMP_PATH)
+
+
+@pytest.fixture(scope="module")
+def corpus():
+    if not compare.DEFAULT_CORPUS.is_dir():
+        pytest.skip(f"no standard library at {compare.DEFAULT_CORPUS}")
+    files = compare.corpus_files()
+    if FULL:
+        return files
+    # Always the parser's busiest files, and a fixed sample of the rest.
+    pinned = [compare.DEFAULT_CORPUS / name for name in (
+        "test/test_grammar.py", "test/test_fstring.py", "test/test_patma.py",
+        "test/test_type_params.py", "test/test_unicode_identifiers.py",
+        "test/tokenizedata/bad_coding2.py", "test/tokenizedata/badsyntax_3131.py",
+        "test/test_tokenize.py")]
+    pinned = [p for p in pinned if p in set(files)]
+    return pinned + compare.sample([p for p in files if p not in pinned], 32, SEED)
+
+
+def assert_clean(report):
+    print(report.render())
+    assert report.failures() == 0, report.render()
+
+
+def test_acceptance_matches_cpython(dump, corpus):
+    report = compare.acceptance(dump, corpus)
+    assert_clean(report)
+    if FULL:
+        assert report.counts["files"] > 1700
+
+
+def test_mutations_agree_with_cpython(dump, corpus):
+    files = [p for p in corpus if p.stat().st_size <= 40000 and
+             oracle.verdict(oracle.read_source(p))[0]]
+    chosen = compare.sample(files, 400 if FULL else 20, SEED)
+    report = compare.mutations(dump, compare.mutants(chosen, 10, SEED))
+    print(report.render())
+    assert compare.mutation_rate(report) >= compare.MUTATION_TARGET, report.render()
+
+
+def test_trees_match_cpython(dump, corpus):
+    assert_clean(compare.trees(dump, corpus))
+
+
+def dump_source(dump, tmp_path, source: str, name="fixture.py"):
+    path = tmp_path / name
+    path.write_bytes(source.encode("utf-8", "surrogatepass"))
+    document, failure = dump.dump(path)
+    assert document is not None, failure
+    return path, document
+
+
+# Small sources whose trees must equal CPython's in kinds, identifiers, values and ranges.
+TREE_FIXTURES = {
+    "nfkc_identifiers": "ﬁle = 1\nℌ = 2\nｘ = ﬁle + ℌ\nµ = 3\ndef ℱ(ａ, *, 𝔟=1): return ａ\n"
+                        "class Ⅸ: ᵢ: int = 0\nimport ﬁle.ｍod as ｍ\nf(ｋｗ=1).ａttr\n",
+    "non_ascii_offsets": "é = 'ü'; x = é  # ä\n\U0001d49c = ('\U0001f600' 'b')\nd = {'ß': é}\n",
+    "string_escapes": r"""a = '\n\t\\\'\"\a\b\f\v\0\x41\101\u00e9\U0001F600\N{EM DASH}\N{LATIN SMALL LETTER A}'
+b = b'\x00\xff\n\\' rb'\n' B"\777"
+c = r'\n' R'\'' u'u-kind' U"x"
+d = '\q \8 \z' '' "\
+continued"
+e = '''multi
+line \
+joined'''
+""",
+    "bytes_and_fstrings": "a = b'x' b'y'\nb = f'{a!r:>{10}} {{}} {a=}' 'tail'\nc = 'x' f'y{1}'\n"
+                          "d = f'''{\n a\n}''' rf'\\n{a}'\ne = f'{a:{b}.{c}f}' f\"{'q'}\"\n",
+    "crlf_line_ends": "x = '''a\r\nb\rc'''\r\ndef f(\r\n  a,\r\n):\r\n    return a  # c\r\n",
+    "lone_cr_line_ends": "x = 1\ry = '''a\rb'''\rif x:\r    z = 2\r",
+    "byte_order_mark": "\ufeffx = 'é'\n@d\ndef f(): pass\n",
+    "decorators_and_stars": "@a.b(c=1)\n@ x\nclass C(B, metaclass=M):\n    @staticmethod\n"
+                            "    async def f(p, /, q: int = 1, *args: str, k, **kw: int) -> None:\n"
+                            "        return\n\nlambda *a, **k: 0\ndef g(*, a): ...\n",
+    "statements": "from . import (a as b, c)\nfrom ..m.n import *\nx: int\ny: list[int] = []\n"
+                  "a = b = c\nd += 1\nwith (open(x) as f, g):\n    pass\n"
+                  "match p:\n    case {'k': [1, *r]} | C(x=1) if r:\n        del x\n"
+                  "try:\n    pass\nexcept* E as e:\n    raise X from e\nfinally:\n    global q\n"
+                  "type T[K: int = str, *Ts, **P] = dict[K, P]\nassert x, 'm'\n",
+    "lone_surrogate": "s = '\\ud800' + '\\udfff\\U0010ffff'\n",
+    "numbers": "a = 0x_ff + 0o17 + 0b1_0 + 1_000 + 00 + 1e-3 + 1.5j + .5 + 5. + 1E5J"
+               " + 123456789012345678901234567890\n",
+}
+
+
+@pytest.mark.parametrize("name", sorted(TREE_FIXTURES))
+def test_fixture_tree_matches_cpython(dump, tmp_path, name):
+    source = TREE_FIXTURES[name]
+    assert oracle.verdict(source)[0], "the fixture itself must be valid Python"
+    path, document = dump_source(dump, tmp_path, source)
+    report = compare.Report(f"fixture {name}")
+    compare.compare_documents(path, source, document, report)
+    assert_clean(report)
+
+
+def find_all(node, type_name):
+    """Every node of one kind, in source pre-order."""
+    found = []
+    if isinstance(node, dict):
+        if node.get("_type") == type_name:
+            found.append(node)
+        for value in node.values():
+            found.extend(find_all(value, type_name))
+    elif isinstance(node, list):
+        for item in node:
+            found.extend(find_all(item, type_name))
+    return found
+
+
+EXTRA_SOURCE = (
+    "@dec\n"                                   # 0..5
+    "def f(a, *args, b=1, **kw) -> int:\n"     # 5..40
+    "    return g(x=1, **y)\n"                 # 40..63
+    "class Cé[T](B):\n"                        # 63..80, é is two bytes
+    "    async def h[T](\n"                    # 80..100
+    "        p,  # c\n"                        # 100..116
+    "    ): pass\n"                            # 116..128
+    "x = ('a'\n"                               # 128..137
+    "     if 0 else 'b' \"c\")\n"              # 137..
+)
+
+
+def test_extras_that_cpython_lacks(dump, tmp_path):
+    assert oracle.verdict(EXTRA_SOURCE)[0]
+    _, document = dump_source(dump, tmp_path, EXTRA_SOURCE)
+    assert document["ok"], document
+    f, h = find_all(document, "FunctionDef") + find_all(document, "AsyncFunctionDef")
+    (c,) = find_all(document, "ClassDef")
+    assert f["range"][0] == 0, "a decorated definition starts at its at sign"
+    assert f["name_range"] == [9, 10]
+    assert f["args"]["range"] == [10, 31], "the parameter list includes both parentheses"
+    assert f["args"]["vararg"]["range"] == [14, 19], "a star parameter starts at its star"
+    assert f["args"]["kwonlyargs"][0]["range"] == [21, 22], "a default is not part of it"
+    assert f["args"]["kwarg"]["range"] == [26, 30]
+    keywords = find_all(f, "keyword")
+    assert [k["arg_range"] for k in keywords] == [[53, 54], None]
+    assert c["name_range"] == [69, 72], "a name's range counts bytes"
+    assert h["name_range"] == [94, 95]
+    assert h["args"]["range"] == [98, 121], "the list starts after the type parameters"
+    (concatenation,) = [n for n in find_all(document, "Constant") if n.get("parts")]
+    assert concatenation["value"] == "bc"
+    assert concatenation["parts"] == [[152, 155], [156, 159]]
+
+
+def test_syntax_error_has_message_and_range(dump, tmp_path):
+    path = tmp_path / "bad.py"
+    path.write_text("x = (1,\ny = 2\n")
+    (kind, message), = dump.check([path]).values()
+    assert kind == "error"
+    assert compare.re.search(r" at byte range \d+\.\.\d+$", message), message
+    _, document = dump_source(dump, tmp_path, "def f(:\n", "bad2.py")
+    assert document["ok"] is False
+    start, end = document["error"]["range"]
+    assert 0 <= start <= end <= 8
