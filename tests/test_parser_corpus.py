@@ -180,3 +180,47 @@ def test_syntax_error_has_message_and_range(dump, tmp_path):
     assert document["ok"] is False
     start, end = document["error"]["range"]
     assert 0 <= start <= end <= 8
+
+
+def nesting_cases():
+    """Sources at and around CPython's fixed nesting limits, and deep but accepted ones. CPython's
+    stack-depth failures ("Parser stack overflowed", RecursionError) are not fixed limits and are
+    left to the C++ robustness tests."""
+    shapes = {"parentheses": ("(", "x", ")"), "brackets": ("[", "x", "]"),
+              "braces": ("{", "x", "}"), "calls": ("f(", "x", ")"), "subscripts": ("x[", "0", "]")}
+    for depth in (199, 200, 201):
+        for name, (open_, middle, close) in shapes.items():
+            yield f"{name}_{depth}", open_ * depth + middle + close * depth
+        # A replacement field's brace is one level of the same count.
+        inner = depth - 1
+        yield f"fstring_parentheses_{depth}", "f'{" + "(" * inner + "x" + ")" * inner + "}'"
+    for depth in (149, 150):
+        yield f"fstrings_{depth}", "f'{" * depth + "x" + "}'" * depth
+    for depth in (99, 100):
+        for indent in (" ", "\t"):
+            name = "spaces" if indent == " " else "tabs"
+            yield f"indentation_{name}_{depth}", "".join(
+                indent * i + "if x:\n" for i in range(depth)) + indent * depth + "pass\n"
+    deep = {"unary": ("-", "x", ""), "not": ("not ", "x", ""), "lambdas": ("lambda: ", "0", ""),
+            "power": ("x**", "x", ""), "conditional": ("x if x else ", "x", ""),
+            "attributes": ("", "x", ".a"), "binary": ("", "x", "+x")}
+    for name, (open_, middle, close) in deep.items():
+        yield f"{name}_1000", open_ * 1000 + middle + close * 1000
+    yield "string_concatenation_10000", "x = " + "'a' " * 10000
+
+
+def test_nesting_limits_match_cpython(dump, tmp_path):
+    cases = dict(nesting_cases())
+    paths = []
+    for name, source in cases.items():
+        path = tmp_path / f"{name}.py"
+        path.write_text(source)
+        paths.append(path)
+    ours = dump.check(paths)
+    wrong = []
+    for path, (name, source) in zip(paths, cases.items()):
+        theirs_ok, theirs_message = oracle.verdict(source)
+        kind, message = ours[str(path)]
+        if kind == "crash" or (kind == "ok") != theirs_ok:
+            wrong.append(f"{name}: CPython {theirs_message or 'accepts'}; ours {message or kind}")
+    assert not wrong, "\n".join(wrong)
