@@ -7,6 +7,7 @@
 #include <unicode/utypes.h>
 
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "utils/src/fault.h"
@@ -17,9 +18,9 @@ namespace {
 // Each pattern is compiled once per process, on first use (a function-local static: concurrent
 // first callers wait for the one compilation); later uses read it without locking.
 const RE2* compile(const char* pattern) {
-  auto* regex = new RE2(pattern);  // Kept until the process ends, like every static.
+  auto regex = std::make_unique<RE2>(pattern);
   if (!regex->ok()) throw InternalFault("valid regex");
-  return regex;
+  return regex.release();  // Kept until the process ends, like every static.
 }
 
 const RE2& snake_sub_1() {
@@ -35,48 +36,101 @@ const RE2& snake_sub_3() {
   return *regex;
 }
 
-// One piece of a replacement: a capture group, or literal text.
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+bool is_lower_or_digit(char c) { return is_lower(c) || (c >= '0' && c <= '9'); }
+bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+constexpr size_t kNone = std::string_view::npos;
+
+// One piece of a replacement template: capture group `group`, or the literal text when it is 0.
 struct TemplatePiece {
-  int group;  // 0 for literal text.
+  int group;
   std::string_view literal;
 };
 
-// Replaces every non-overlapping match, leftmost first, by the template into `out`. Returns false
-// (leaving `out` untouched) when nothing matched, so the caller can keep reading its input.
-template <size_t N>
-bool replace_all(const RE2& regex, std::string_view input, const TemplatePiece (&pieces)[N],
-                 std::string& out) {
+// One replace-all pass: its pattern, its template, and a cheap scan for the next position at or
+// after `from` where a match could start (a necessary condition only). The matcher runs anchored at
+// those positions alone: trying the candidates in increasing order finds the leftmost match, while
+// an unanchored search with captures costs several times more per call on short names.
+struct Pass {
+  const RE2& (*regex)();
+  const TemplatePiece* pieces;
+  size_t piece_count;
+  size_t (*next_candidate)(std::string_view text, size_t from);
+};
+
+constexpr TemplatePiece kJoinGroups[] = {{1, {}}, {0, "_"}, {2, {}}};
+constexpr TemplatePiece kUnderscoreGroup[] = {{0, "_"}, {1, {}}};
+
+// "(.)([A-Z][a-z]+)": a match starts at the character before a capital that a small letter follows.
+size_t next_capitalised_word(std::string_view text, size_t from) {
+  for (size_t i = from + 1; i + 1 < text.size(); ++i) {
+    if (!is_upper(text[i]) || !is_lower(text[i + 1])) continue;
+    size_t start = i - 1;
+    for (int back = 0; back < 3 && start > from && is_continuation_byte(text[start]); ++back) {
+      --start;
+    }
+    if (start >= from) return start;
+  }
+  return kNone;
+}
+
+// "__([A-Z])".
+size_t next_double_underscore(std::string_view text, size_t from) {
+  for (size_t i = from; i + 2 < text.size(); ++i) {
+    if (text[i] == '_' && text[i + 1] == '_' && is_upper(text[i + 2])) return i;
+  }
+  return kNone;
+}
+
+// "([a-z0-9])([A-Z])".
+size_t next_small_then_capital(std::string_view text, size_t from) {
+  for (size_t i = from; i + 1 < text.size(); ++i) {
+    if (is_lower_or_digit(text[i]) && is_upper(text[i + 1])) return i;
+  }
+  return kNone;
+}
+
+const Pass kPass1{snake_sub_1, kJoinGroups, 3, next_capitalised_word};
+const Pass kPass2{snake_sub_2, kUnderscoreGroup, 2, next_double_underscore};
+const Pass kPass3{snake_sub_3, kJoinGroups, 3, next_small_then_capital};
+
+// Replaces every non-overlapping match, leftmost first, searching on after each match. Returns
+// false (leaving `out` untouched) when nothing matched, so the caller keeps reading its input.
+bool replace_all(const Pass& pass, std::string_view input, std::string& out) {
   constexpr int kGroups = 3;
-  re2::StringPiece match[kGroups];
-  size_t pos = 0;
+  re2::StringPiece groups[kGroups];
+  size_t copied = 0;  // input before this is in `result`
+  size_t from = 0;
   bool matched = false;
   std::string result;
-  while (pos < input.size() &&
-         regex.Match(input, pos, input.size(), RE2::UNANCHORED, match, kGroups)) {
+  for (size_t start; (start = pass.next_candidate(input, from)) != kNone;) {
+    if (!pass.regex().Match(input, start, input.size(), RE2::ANCHOR_START, groups, kGroups)) {
+      from = start + 1;
+      continue;
+    }
     if (!matched) {
       result.reserve(input.size() + 8);
       matched = true;
     }
-    const size_t start = static_cast<size_t>(match[0].data() - input.data());
-    result.append(input.substr(pos, start - pos));
-    for (const TemplatePiece& piece : pieces) {
+    result.append(input.substr(copied, start - copied));
+    for (size_t i = 0; i < pass.piece_count; ++i) {
+      const TemplatePiece& piece = pass.pieces[i];
       if (piece.group == 0) {
         result.append(piece.literal);
       } else {
-        result.append(match[piece.group].data(), match[piece.group].size());
+        result.append(groups[piece.group].data(), groups[piece.group].size());
       }
     }
     // None of the patterns matches the empty text, so the search always moves forward.
-    pos = start + match[0].size();
+    copied = from = start + groups[0].size();
   }
   if (!matched) return false;
-  result.append(input.substr(pos));
+  result.append(input.substr(copied));
   out = std::move(result);
   return true;
 }
-
-constexpr TemplatePiece kJoinGroups[] = {{1, {}}, {0, "_"}, {2, {}}};
-constexpr TemplatePiece kUnderscoreGroup[] = {{0, "_"}, {1, {}}};
 
 bool is_ascii(std::string_view text) {
   for (char c : text) {
@@ -114,9 +168,9 @@ std::string to_snake_case(std::string_view text) {
   // Each pass reads the output of the one before; a pass without a match keeps its input as is.
   std::string first, second, third;
   std::string_view current = text;
-  if (replace_all(snake_sub_1(), current, kJoinGroups, first)) current = first;
-  if (replace_all(snake_sub_2(), current, kUnderscoreGroup, second)) current = second;
-  if (replace_all(snake_sub_3(), current, kJoinGroups, third)) current = third;
+  if (replace_all(kPass1, current, first)) current = first;
+  if (replace_all(kPass2, current, second)) current = second;
+  if (replace_all(kPass3, current, third)) current = third;
   return to_lower(current);
 }
 
