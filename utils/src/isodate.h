@@ -162,9 +162,10 @@ std::optional<uint8_t> month_number(std::string_view token);
 // ---- Durations ----------------------------------------------------------------------------------
 
 // Reads [+-]P[nY][nM][nW][nD][T[nH][nM][nS]] where n is digits with an optional "." or ","
-// fraction. A non-zero year or month gives YearsOrMonths; everything else is summed in double
-// precision and rounded half to even to microseconds. Fails with "Unable to parse duration string
-// {quoted text}" or, for a sum that is not finite, "Duration value is out of range".
+// fraction. A non-zero year or month gives YearsOrMonths; everything else is summed exactly,
+// rounded half to even to microseconds and saturated at 2^127 - 1. Fails with "Unable to parse
+// duration string {quoted text}" or, for a sum that a double cannot hold, "Duration value is out
+// of range".
 std::expected<IsoDuration, std::string> parse_duration(std::string_view text);
 
 // Splits microseconds into days (floored), seconds and microseconds; fails with "Duration value is
@@ -189,9 +190,5 @@ std::optional<DurationNumber> parse_duration_number(std::string_view text, size_
 
 // The nearest double to a number text of parse_duration_number; +infinity when too large.
 double parse_f64_duration(std::string_view number);
-
-// Rounds half to even into a saturated signed 128-bit integer; fails with "Duration value is out
-// of range" for infinities and not-a-number.
-std::expected<__int128, std::string> round_f64_half_even(double value);
 
 }  // namespace tolvo::utils

@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "utils/src/isodate.h"
 #include "utils/src/isodate_internal.h"
@@ -13,7 +14,6 @@ namespace {
 constexpr std::string_view kOutOfRange = "Duration value is out of range";
 constexpr __int128 kMicrosecondsPerDay = 86'400'000'000;
 constexpr __int128 kInt128Max = static_cast<__int128>(~static_cast<unsigned __int128>(0) >> 1);
-constexpr __int128 kInt128Min = -kInt128Max - 1;
 
 std::unexpected<std::string> unparsable(std::string_view text) {
   return std::unexpected("Unable to parse duration string " + quoted_form(text));
@@ -25,6 +25,79 @@ bool has_nonzero_digit(std::string_view number) {
   }
   return false;
 }
+
+// A sum of decimal numbers times integer factors, kept exactly: the whole part saturates at
+// 2^127 - 1 and every fraction digit is kept, so that the one rounding at the end sees the true
+// value.
+class ExactMicroseconds {
+ public:
+  void add(std::string_view number, uint64_t factor) {
+    const size_t point = number.find_first_of(".,");
+    unsigned __int128 whole = 0;
+    for (char c : number.substr(0, point)) {
+      const auto digit = static_cast<unsigned>(c - '0');
+      if (whole > (kMax - digit) / 10) {
+        saturated_ = true;
+        return;
+      }
+      whole = whole * 10 + digit;
+    }
+    if (whole != 0 && whole > kMax / factor) {
+      saturated_ = true;
+      return;
+    }
+    add_whole(whole * factor);
+    if (point == std::string_view::npos) return;
+
+    std::string_view fraction = number.substr(point + 1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+    if (fraction.empty()) return;
+    // Multiplies 0.fraction by the factor digit by digit: the carry out of the first digit is the
+    // whole part and the digits left are the exact fractional rest.
+    std::vector<uint8_t> rest(fraction.size());
+    uint64_t carry = 0;
+    for (size_t i = fraction.size(); i-- > 0;) {
+      const uint64_t value = static_cast<uint64_t>(fraction[i] - '0') * factor + carry;
+      rest[i] = static_cast<uint8_t>(value % 10);
+      carry = value / 10;
+    }
+    add_whole(carry);
+    if (rest.size() > fraction_.size()) fraction_.resize(rest.size(), 0);
+    unsigned sum_carry = 0;
+    for (size_t i = fraction_.size(); i-- > 0;) {
+      const unsigned value = fraction_[i] + (i < rest.size() ? rest[i] : 0u) + sum_carry;
+      fraction_[i] = static_cast<uint8_t>(value % 10);
+      sum_carry = value / 10;
+    }
+    add_whole(sum_carry);
+  }
+
+  __int128 rounded_half_even() const {
+    if (saturated_) return kInt128Max;
+    unsigned __int128 result = whole_;
+    if (!fraction_.empty() && fraction_[0] >= 5) {
+      bool above_half = fraction_[0] > 5;
+      for (size_t i = 1; i < fraction_.size() && !above_half; ++i) above_half = fraction_[i] != 0;
+      if (above_half || result % 2 == 1) ++result;
+    }
+    return result > kMax ? kInt128Max : static_cast<__int128>(result);
+  }
+
+ private:
+  static constexpr unsigned __int128 kMax = static_cast<unsigned __int128>(kInt128Max);
+
+  void add_whole(unsigned __int128 value) {
+    if (saturated_ || value > kMax - whole_) {
+      saturated_ = true;
+      return;
+    }
+    whole_ += value;
+  }
+
+  unsigned __int128 whole_ = 0;
+  bool saturated_ = false;
+  std::vector<uint8_t> fraction_;  // the digits after the decimal point
+};
 
 void append_decimal(std::string& out, uint64_t value) {
   std::array<char, 20> digits;
@@ -54,32 +127,31 @@ std::expected<IsoDuration, std::string> parse_duration(std::string_view text) {
       position = number->next;
     }
   }
-  // Each term is read into a double and scaled by its exact factor, then summed in one fixed
-  // order, so that a text always rounds the same way.
-  auto term = [&](char designator, double factor) {
+  // Double precision cannot hold every microsecond of long durations (P999999999D would come out
+  // 8192 microseconds short), so the value is summed exactly; the double sum, in its fixed order,
+  // only decides whether the text is too large to be a number at all.
+  ExactMicroseconds exact;
+  double sum = 0.0;
+  auto term = [&](char designator, uint64_t factor) {
     auto number = parse_duration_number(text, position, designator);
-    if (!number) return 0.0;
+    if (!number) return;
     position = number->next;
-    return parse_f64_duration(number->number) * factor;
+    sum += parse_f64_duration(number->number) * static_cast<double>(factor);
+    exact.add(number->number, factor);
   };
-  const double weeks = term('W', 604'800'000'000.0);
-  const double days = term('D', 86'400'000'000.0);
-  double hours = 0.0;
-  double minutes = 0.0;
-  double seconds = 0.0;
+  term('W', 604'800'000'000);
+  term('D', 86'400'000'000);
   if (position < text.size() && text[position] == 'T') {
     ++position;
-    hours = term('H', 3'600'000'000.0);
-    minutes = term('M', 60'000'000.0);
-    seconds = term('S', 1'000'000.0);
+    term('H', 3'600'000'000);
+    term('M', 60'000'000);
+    term('S', 1'000'000);
   }
   if (position != text.size()) return unparsable(text);
   if (years_or_months) return YearsOrMonths{};
-
-  const double sum = (((weeks + days) + hours) + minutes) + seconds;
-  const auto rounded = round_f64_half_even(sum);
-  if (!rounded) return std::unexpected(rounded.error());
-  return Exact{negative ? -*rounded : *rounded};
+  if (!std::isfinite(sum)) return std::unexpected(std::string(kOutOfRange));
+  const __int128 rounded = exact.rounded_half_even();
+  return Exact{negative ? -rounded : rounded};
 }
 
 std::optional<DurationNumber> parse_duration_number(std::string_view text, size_t position,
@@ -114,18 +186,6 @@ double parse_f64_duration(std::string_view number) {
     return whole_part_nonzero ? HUGE_VAL : 0.0;
   }
   return value;
-}
-
-std::expected<__int128, std::string> round_f64_half_even(double value) {
-  if (!std::isfinite(value)) return std::unexpected(std::string(kOutOfRange));
-  const double floor = std::floor(value);
-  const double fraction = value - floor;
-  double rounded = floor;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1.0;
-  constexpr double kTwoTo127 = 0x1p127;
-  if (rounded >= kTwoTo127) return kInt128Max;
-  if (rounded < -kTwoTo127) return kInt128Min;
-  return static_cast<__int128>(rounded);
 }
 
 std::expected<TimeDeltaTriple, std::string> split_timedelta(__int128 microseconds) {
