@@ -4,6 +4,7 @@
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
 #include <unicode/stringpiece.h>
+#include <unicode/uchar.h>
 #include <unicode/utypes.h>
 
 #include <limits>
@@ -139,6 +140,43 @@ bool is_ascii(std::string_view text) {
   return true;
 }
 
+// A character across which no case mapping looks: neither cased nor case-ignorable.
+bool breaks_case_context(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  return code < 0x80 && !u_hasBinaryProperty(code, UCHAR_CASED) &&
+         !u_hasBinaryProperty(code, UCHAR_CASE_IGNORABLE);
+}
+
+}  // namespace
+
+namespace internal {
+
+std::string full_lowercase(std::string_view text, size_t max_chunk) {
+  std::string out;
+  out.reserve(text.size());
+  icu::StringByteSink<std::string> sink(&out);
+  while (!text.empty()) {
+    size_t length = text.size();
+    if (length > max_chunk) {
+      // ICU takes at most max_chunk bytes at once. A chunk ends just after a context break, so
+      // that Final_Sigma sees in each chunk what it would see in the whole text.
+      length = max_chunk;
+      while (length > 0 && !breaks_case_context(text[length - 1])) --length;
+      if (length == 0) throw InternalFault("text too long to lowercase");
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(length)),
+                              sink, nullptr, status);
+    if (U_FAILURE(status)) throw InternalFault("could not lowercase text");
+    text.remove_prefix(length);
+  }
+  return out;
+}
+
+}  // namespace internal
+
+namespace {
+
 // Full Unicode lowercase of the root locale (no Turkish or Lithuanian rules), Final_Sigma included.
 std::string to_lower(std::string_view text) {
   if (is_ascii(text)) {
@@ -148,18 +186,7 @@ std::string to_lower(std::string_view text) {
     }
     return out;
   }
-  // ICU measures text in 32-bit lengths.
-  if (text.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    throw InternalFault("text too long to lowercase");
-  }
-  std::string out;
-  out.reserve(text.size());
-  icu::StringByteSink<std::string> sink(&out);
-  UErrorCode status = U_ZERO_ERROR;
-  icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())),
-                            sink, nullptr, status);
-  if (U_FAILURE(status)) throw InternalFault("could not lowercase text");
-  return out;
+  return internal::full_lowercase(text, std::numeric_limits<int32_t>::max());
 }
 
 }  // namespace

@@ -20,4 +20,12 @@ std::string to_snake_case(std::string_view text);
 std::string build_namespaced_name(std::optional<std::string_view> namespace_path,
                                   std::optional<std::string_view> name);
 
+namespace internal {
+
+// The full, root-locale Unicode lowercase of UTF-8 text, handed to ICU in pieces of at most
+// `max_chunk` bytes (ICU counts in 32 bits); exposed for its unit test.
+std::string full_lowercase(std::string_view text, size_t max_chunk);
+
+}  // namespace internal
+
 }  // namespace tolvo::utils

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "utils/src/fault.h"
+
 namespace tolvo::utils {
 namespace {
 
@@ -74,6 +76,27 @@ TEST(ToSnakeCase, FirstUseFromManyThreadsAtOnce) {
   }
   for (std::thread& thread : threads) thread.join();
   for (const std::string& result : results) EXPECT_EQ(result, "get_xml_parser_name");
+}
+
+TEST(FullLowercase, ChunksLowercaseAsTheWholeText) {
+  const std::string texts[] = {
+      "\u03a3\u0391\u03a3 \u03a3\u0391\u03a3",  // final sigma before a blank
+      "\u0391\u03a3.\u0391 \u03a3",             // a case-ignorable point is no break
+      "X\u03a3'\u03a3-\u0130\u0130:\u03a3 ",
+      "\u00c0\u00c1 \u00c2_\u00c3\u03a3",
+  };
+  for (const std::string& text : texts) {
+    const std::string whole = internal::full_lowercase(text, text.size());
+    for (size_t chunk = 1; chunk <= text.size(); ++chunk) {
+      try {
+        EXPECT_EQ(internal::full_lowercase(text, chunk), whole) << text << " in " << chunk;
+      } catch (const InternalFault&) {
+        // A chunk too small to reach a break: only then may it refuse.
+        EXPECT_LT(chunk, 8u) << text;
+      }
+    }
+  }
+  EXPECT_THROW(internal::full_lowercase("\u00c0\u00c1\u00c2", 4), InternalFault);
 }
 
 struct NamespacedCase {
