@@ -1,5 +1,7 @@
 """to_snake_case and build_namespaced_name as Python sees them."""
 
+import concurrent.futures
+
 import pytest
 
 import tolvo_rs
@@ -195,3 +197,19 @@ def test_signature(function, signature):
     assert value.__text_signature__ == signature
     assert value.__doc__ is None
     assert value.__module__ == "tolvo_rs"
+
+
+def test_calls_from_many_threads_agree():
+    # The native work runs with the interpreter lock released, so these calls overlap.
+    name = "getXMLParserName" * 5_000
+    expected = tolvo_rs.to_snake_case(name)
+    namespace = "MyApp::UserFeatures::" * 2_000
+
+    def work(_):
+        return (
+            tolvo_rs.to_snake_case(name) == expected
+            and tolvo_rs.build_namespaced_name(namespace, "T").endswith("user_features::T")
+        )
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        assert all(pool.map(work, range(32)))
