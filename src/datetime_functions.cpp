@@ -179,8 +179,8 @@ PyObject* parse_iso_duration(PyObject*, PyObject* const* args, Py_ssize_t nargsf
     const auto triple = utils::split_timedelta(exact->microseconds);
     if (!triple) throw_error(PyExc_OverflowError, triple.error());
     // The triple is already normalised; the host still refuses more than 999,999,999 days.
-    return checked(api.Delta_FromDelta(triple->days, triple->seconds, triple->microseconds, 0,
-                                       api.DeltaType));
+    return checked(
+        api.Delta_FromDelta(triple->days, triple->seconds, triple->microseconds, 0, api.DeltaType));
   });
 }
 

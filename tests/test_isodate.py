@@ -60,7 +60,8 @@ def time_error(quoted):
 def argument_error(param, type_name):
     if type_name is None:
         return Raises(TypeError, f"argument '{param}': 'None' is not an instance of 'str'")
-    return Raises(TypeError, f"argument '{param}': '{type_name}' object is not an instance of 'str'")
+    message = f"argument '{param}': '{type_name}' object is not an instance of 'str'"
+    return Raises(TypeError, message)
 
 
 def encode_error(text):
@@ -143,6 +144,21 @@ PARSE_ISO_DATE = [
 @pytest.mark.parametrize(("text", "expected"), PARSE_ISO_DATE)
 def test_parse_iso_date(text, expected):
     check(tolvo_rs.parse_iso_date, (text,), expected)
+
+
+def test_week_and_ordinal_dates_agree_with_the_host_calendar():
+    for year in range(1, 10_000):
+        last_week = date(year, 12, 28).isocalendar().week
+        for week in (1, last_week):
+            for weekday in (1, 7):
+                if (year, week, weekday) == (9999, 52, 7):
+                    continue  # 10000-01-02, beyond the host (see 9999-W53-7 above)
+                expected = date.fromisocalendar(year, week, weekday)
+                assert tolvo_rs.parse_iso_date(f"{year:04d}-W{week:02d}-{weekday}") == expected
+        last_day = 366 if date(year, 12, 31).timetuple().tm_yday == 366 else 365
+        for day in (1, 59, 60, last_day):
+            expected = date(year, 1, 1) + timedelta(days=day - 1)
+            assert tolvo_rs.parse_iso_date(f"{year:04d}{day:03d}") == expected
 
 
 def offset_zone(seconds, name):
@@ -291,6 +307,11 @@ def dt(*fields, tzinfo=None):
     return datetime.datetime(*fields, tzinfo=tzinfo)
 
 
+def fixed(hours):
+    """A fixed-offset zone without a name of its own."""
+    return timezone(timedelta(hours=hours))
+
+
 JAN5 = (2020, 1, 5)
 
 PARSE_DATETIME = [
@@ -299,8 +320,8 @@ PARSE_DATETIME = [
     ("2020-01-02T10:30:00Z", dt(2020, 1, 2, 10, 30, tzinfo=UTC)),
     ("2020-01-02 10:30:00+00:00", dt(2020, 1, 2, 10, 30, tzinfo=UTC)),
     ("2020-01-02T10:30:00-00:00", dt(2020, 1, 2, 10, 30, tzinfo=UTC)),
-    ("2020-01-02 10:20:30+05:30", dt(2020, 1, 2, 10, 20, 30, tzinfo=timezone(timedelta(hours=5.5)))),
-    ("2020-01-02T10:30:00-05:00", dt(2020, 1, 2, 10, 30, tzinfo=timezone(timedelta(hours=-5)))),
+    ("2020-01-02 10:20:30+05:30", dt(2020, 1, 2, 10, 20, 30, tzinfo=fixed(hours=5.5))),
+    ("2020-01-02T10:30:00-05:00", dt(2020, 1, 2, 10, 30, tzinfo=fixed(hours=-5))),
     ("20200102 103000", dt(2020, 1, 2, 10, 30)),
     ("2020-W01-1T12.5", dt(2019, 12, 30, 12, 30)),
     ("2020-01-02", dt(2020, 1, 2)),
@@ -315,8 +336,8 @@ PARSE_DATETIME = [
     ("Jan 5,, 2020,,", dt(*JAN5)),
     ("Jan 5, 2020 10:30", dt(*JAN5, 10, 30)),
     ("Jan 5 2020 1030", dt(*JAN5, 10, 30)),
-    ("jan 5 2020 10:30:00 -0800", dt(*JAN5, 10, 30, tzinfo=timezone(timedelta(hours=-8)))),
-    ("Jan 5 2020 10:30 +05:00", dt(*JAN5, 10, 30, tzinfo=timezone(timedelta(hours=5)))),
+    ("jan 5 2020 10:30:00 -0800", dt(*JAN5, 10, 30, tzinfo=fixed(hours=-8))),
+    ("Jan 5 2020 10:30 +05:00", dt(*JAN5, 10, 30, tzinfo=fixed(hours=5))),
     ("Jan 5 2020 10:30 Z", dt(*JAN5, 10, 30, tzinfo=UTC)),
     ("Jan 5 2020 10:30:15.5 Z", dt(*JAN5, 10, 30, 15, 500_000, tzinfo=UTC)),
     ("Jan 5 2020 9:30 pm", dt(*JAN5, 21, 30)),
@@ -331,7 +352,7 @@ PARSE_DATETIME = [
     # Bare times on today's date.
     ("10:30", dt(2001, 2, 3, 10, 30)),
     ("10:30:00Z", dt(2001, 2, 3, 10, 30, tzinfo=UTC)),
-    (" 10:30:00.25+01:00 ", dt(2001, 2, 3, 10, 30, 0, 250_000, tzinfo=timezone(timedelta(hours=1)))),
+    (" 10:30:00.25+01:00 ", dt(2001, 2, 3, 10, 30, 0, 250_000, tzinfo=fixed(hours=1))),
     # Values the reader passes on and the host refuses.
     ("Feb 30 2020", host_error(lambda: datetime.datetime(2020, 2, 30))),
     ("Jan , 2020", host_error(lambda: datetime.datetime(2020, 1, 0))),

@@ -17,9 +17,7 @@ int64_t first_day_of_year(int64_t year) {
   return y * 365 + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400);
 }
 
-bool is_leap_year(int64_t year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool is_leap_year(int64_t year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 // Converts a day number (0001-01-01 = 0) to a civil date, counting from 0000-03-01 in 400-year
 // eras so that leap days fall at the end of each computed year.
@@ -88,8 +86,8 @@ std::expected<IsoDate, std::string> parse_date_of_length_8(std::string_view text
     return std::unexpected(iso_error(text));
   }
   if (text[4] == 'W' && digits_at(text, 1, 3) && digits_at(text, 5, 7)) {
-    return from_optional(
-        parse_week_date(year, read_number(text, 5, 2), read_number(text, 7, 1)), text);
+    return from_optional(parse_week_date(year, read_number(text, 5, 2), read_number(text, 7, 1)),
+                         text);
   }
   return std::unexpected(iso_error(text));
 }
@@ -102,8 +100,8 @@ std::expected<IsoDate, std::string> parse_date_of_length_10(std::string_view tex
   if (text[5] == 'W' && text[8] == '-' && digits_at(text, 0, 3) && digits_at(text, 6, 7) &&
       digits_at(text, 9, 9)) {
     const int32_t year = static_cast<int32_t>(read_number(text, 0, 4));
-    return from_optional(
-        parse_week_date(year, read_number(text, 6, 2), read_number(text, 9, 1)), text);
+    return from_optional(parse_week_date(year, read_number(text, 6, 2), read_number(text, 9, 1)),
+                         text);
   }
   return std::unexpected(iso_error(text));
 }

@@ -169,11 +169,10 @@ std::optional<uint8_t> month_number(std::string_view token) {
     uint8_t month;
   };
   static constexpr MonthName kMonthNames[] = {
-      {"jan", 1},  {"january", 1},  {"feb", 2},   {"february", 2}, {"mar", 3},
-      {"march", 3}, {"apr", 4},     {"april", 4}, {"may", 5},      {"jun", 6},
-      {"june", 6},  {"jul", 7},     {"july", 7},  {"aug", 8},      {"august", 8},
-      {"sep", 9},   {"sept", 9},    {"september", 9}, {"oct", 10}, {"october", 10},
-      {"nov", 11},  {"november", 11}, {"dec", 12}, {"december", 12},
+      {"jan", 1},  {"january", 1},  {"feb", 2},    {"february", 2},  {"mar", 3},  {"march", 3},
+      {"apr", 4},  {"april", 4},    {"may", 5},    {"jun", 6},       {"june", 6}, {"jul", 7},
+      {"july", 7}, {"aug", 8},      {"august", 8}, {"sep", 9},       {"sept", 9}, {"september", 9},
+      {"oct", 10}, {"october", 10}, {"nov", 11},   {"november", 11}, {"dec", 12}, {"december", 12},
   };
   const std::string_view name = strip_trailing_commas(token);
   for (const MonthName& entry : kMonthNames) {

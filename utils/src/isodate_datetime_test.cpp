@@ -87,8 +87,8 @@ TEST(ParseDatetime, RefusesWithTheInputAsPassed) {
       "  abc  ",
       "Jan 5 2020 10:3",
       "Jan 5 -2020",
-      "Jan 256 2020",         // a day that does not fit 8 bits is refused, not wrapped
-      "Jan 5 2147483648",     // likewise a year beyond 32 bits
+      "Jan 256 2020",      // a day that does not fit 8 bits is refused, not wrapped
+      "Jan 5 2147483648",  // likewise a year beyond 32 bits
       "Jan 5 " + std::string(5000, '9'),
       "Jan Feb 2020",
       "2020-01-02T10:00\xC3\xA9",
@@ -115,11 +115,11 @@ TEST(ParseDatetime, BareTimeNeedsADefaultDate) {
 
 TEST(MonthNumber, MatchesTheTwentyFourNamesInAnyCase) {
   const std::vector<std::pair<std::string, uint8_t>> known = {
-      {"jan", 1},   {"January", 1}, {"FEB", 2},      {"february", 2}, {"mar", 3},
-      {"March", 3}, {"apr", 4},     {"april", 4},    {"May,", 5},     {"jun", 6},
-      {"june", 6},  {"jul", 7},     {"july", 7},     {"aug", 8},      {"august", 8},
-      {"sep", 9},   {"sept", 9},    {"September,,", 9}, {"oct", 10},  {"OCTOBER", 10},
-      {"nov", 11},  {"november", 11}, {"dec", 12},   {"december", 12},
+      {"jan", 1},   {"January", 1},   {"FEB", 2},         {"february", 2},  {"mar", 3},
+      {"March", 3}, {"apr", 4},       {"april", 4},       {"May,", 5},      {"jun", 6},
+      {"june", 6},  {"jul", 7},       {"july", 7},        {"aug", 8},       {"august", 8},
+      {"sep", 9},   {"sept", 9},      {"September,,", 9}, {"oct", 10},      {"OCTOBER", 10},
+      {"nov", 11},  {"november", 11}, {"dec", 12},        {"december", 12},
   };
   for (const auto& [token, month] : known) EXPECT_EQ(month_number(token), month) << token;
   for (const std::string token : {"", ",", "ja", "janu", "jan.", "Janvier", "sept.", "5"}) {

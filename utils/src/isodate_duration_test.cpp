@@ -89,10 +89,35 @@ TEST(ParseDuration, MarksNonZeroYearsOrMonths) {
 
 TEST(ParseDuration, RefusesMalformedTextWithTheQuotedInput) {
   const std::vector<std::string> cases = {
-      "P",    "-P",    "+",       "",       "p1d",     "P1d",       "P1D1W",     "P1DT1D",
-      "PT1H1H", "P1",  "P.5D",    "P1.D",   "PT1.S",   "P1D ",      " P1D",      "P-1D",
-      "P1E3D", "P1Yx", "PT1S1M",  "P1M1Y",  "PP1D",    "--P1D",     "P1,D",      "PT1,5,5S",
-      "P1D\xC3\xA9", "P\tD", "PT1HT1M", "PW", std::string("P1\0D", 4),
+      "P",
+      "-P",
+      "+",
+      "",
+      "p1d",
+      "P1d",
+      "P1D1W",
+      "P1DT1D",
+      "PT1H1H",
+      "P1",
+      "P.5D",
+      "P1.D",
+      "PT1.S",
+      "P1D ",
+      " P1D",
+      "P-1D",
+      "P1E3D",
+      "P1Yx",
+      "PT1S1M",
+      "P1M1Y",
+      "PP1D",
+      "--P1D",
+      "P1,D",
+      "PT1,5,5S",
+      "P1D\xC3\xA9",
+      "P\tD",
+      "PT1HT1M",
+      "PW",
+      std::string("P1\0D", 4),
   };
   for (const auto& text : cases) {
     const auto result = parse_duration(text);
@@ -123,9 +148,9 @@ TEST(SplitTimedelta, FloorsDaysAndRefusesBeyond32Bits) {
   for (const auto& [microseconds, expected] : cases) {
     EXPECT_EQ(split_timedelta(microseconds).value(), expected) << text_of(microseconds);
   }
-  for (__int128 microseconds : {static_cast<__int128>(INT32_MAX) * kDay + kDay,
-                                static_cast<__int128>(INT32_MIN) * kDay - 1, kInt128Max,
-                                -kInt128Max - 1}) {
+  for (__int128 microseconds :
+       {static_cast<__int128>(INT32_MAX) * kDay + kDay, static_cast<__int128>(INT32_MIN) * kDay - 1,
+        kInt128Max, -kInt128Max - 1}) {
     EXPECT_EQ(split_timedelta(microseconds).error(), "Duration value is out of range");
   }
 }
