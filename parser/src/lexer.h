@@ -1,0 +1,101 @@
+// The lexer of Python 3.13 source: turns UTF-8 text into tokens (kind and byte range) and the byte
+// ranges of its comments. It follows CPython's tokenizer: indentation with its tab rules,
+// implicit and explicit line joining, every string prefix, f-strings as PEP 701 made them.
+#ifndef TOLVO_PARSER_SRC_LEXER_H_
+#define TOLVO_PARSER_SRC_LEXER_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/src/cursor.h"
+#include "parser/src/token.h"
+
+namespace tolvo::parser {
+
+// CPython's limits: bracket nesting, indentation levels and f-string nesting.
+inline constexpr uint32_t kMaxParenDepth = 200;
+inline constexpr uint32_t kMaxIndentDepth = 100;
+inline constexpr uint32_t kMaxFStringDepth = 150;
+
+struct LexError {
+  std::string message;
+  TextRange range;
+};
+
+struct LexResult {
+  // Ends with kEndMarker, or with kError when `error` is set.
+  std::vector<Token> tokens;
+  // Every comment from its "#" to the end of its line (line break excluded), in source order.
+  std::vector<TextRange> comments;
+  std::optional<LexError> error;
+};
+
+// Tokenizes the whole of `source` (valid UTF-8). Stops at the first lexical error.
+LexResult lex(std::string_view source);
+
+// The 1-based line of byte `offset` (used in messages like CPython's "detected at line N").
+uint32_t line_of_offset(std::string_view source, uint32_t offset);
+
+// The lexer's state; its pieces live in lexer.cpp (tokens), lexer_indentation.cpp (logical lines
+// and indentation) and lexer_fstring.cpp (f-string modes).
+class Lexer {
+ public:
+  explicit Lexer(std::string_view source) : source_(source), cursor_(source) {}
+  LexResult run();
+
+ private:
+  struct Bracket {
+    char open;             // '(', '[', '{', or 'F' for the brace of an f-string replacement field
+    bool in_format_spec;   // for 'F': the field has reached its ':' format spec
+    uint32_t offset;
+  };
+  struct FString {
+    char quote;
+    uint8_t quote_size;  // 1 or 3
+    bool raw;
+    uint32_t bracket_base;  // bracket depth when the f-string started
+    uint32_t start;
+  };
+
+  // lexer.cpp
+  bool next_token();  // appends one or more tokens; false once done (end or error)
+  bool lex_name_or_prefixed_string();
+  bool lex_number();
+  bool lex_string(uint32_t start, uint32_t prefix_end, bool raw);
+  bool lex_operator();
+  bool check_identifier(uint32_t start, uint32_t end);
+  bool verify_end_of_number(uint32_t start, const char* kind);
+  void push(TokenKind kind, uint32_t start, uint32_t end, uint8_t flags = 0) {
+    tokens_.push_back(Token{kind, flags, start, end});
+  }
+  bool fail(std::string message, uint32_t start, uint32_t end);
+
+  // lexer_indentation.cpp: at the start of a line outside brackets.
+  bool begin_line();
+  bool finish();  // at the end of input: NEWLINE, DEDENTs, ENDMARKER
+  bool skip_whitespace_and_continuations();
+
+  // lexer_fstring.cpp
+  bool start_fstring(uint32_t start, uint32_t prefix_end, bool raw);
+  bool lex_fstring_middle(FString& fs, bool in_format_spec);
+
+  std::string_view source_;
+  Cursor cursor_;
+  std::vector<Token> tokens_;
+  std::vector<TextRange> comments_;
+  std::optional<LexError> error_;
+  std::vector<Bracket> brackets_;
+  std::vector<FString> fstrings_;
+  // Indentation columns with tabs to multiples of 8, and with tabs as one column (CPython's
+  // "altcol"); both must agree in ordering or the indentation is inconsistent.
+  std::vector<uint32_t> indents_{0};
+  std::vector<uint32_t> alt_indents_{0};
+  bool at_line_start_ = true;
+};
+
+}  // namespace tolvo::parser
+
+#endif  // TOLVO_PARSER_SRC_LEXER_H_

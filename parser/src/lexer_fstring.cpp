@@ -1,0 +1,132 @@
+// F-string modes (PEP 701): the literal text of an f-string and of a format spec, between
+// replacement fields whose expressions the ordinary lexer reads.
+#include <cstdio>
+
+#include "parser/src/lexer.h"
+
+namespace tolvo::parser {
+
+bool Lexer::start_fstring(uint32_t start, uint32_t prefix_end, bool raw) {
+  if (fstrings_.size() >= kMaxFStringDepth) {
+    return fail("too many nested f-strings", start, prefix_end + 1);
+  }
+  cursor_.set_pos(prefix_end);
+  char quote = char(cursor_.peek());
+  uint8_t quote_size = 1;
+  if (cursor_.peek(1) == uint8_t(quote) && cursor_.peek(2) == uint8_t(quote)) quote_size = 3;
+  cursor_.advance(quote_size);
+  push(TokenKind::kFStringStart, start, cursor_.pos());
+  fstrings_.push_back(FString{quote, quote_size, raw, uint32_t(brackets_.size()), start});
+  return true;
+}
+
+bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
+  uint32_t start = cursor_.pos();
+  const unsigned char quote = static_cast<unsigned char>(fs.quote);
+  auto flush = [&]() {
+    if (cursor_.pos() > start) push(TokenKind::kFStringMiddle, start, cursor_.pos());
+  };
+  auto unterminated = [&]() {
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer,
+                  fs.quote_size == 1
+                      ? "unterminated f-string literal (detected at line %u)"
+                      : "unterminated triple-quoted f-string literal (detected at line %u)",
+                  line_of_offset(source_, cursor_.pos()));
+    return fail(buffer, fs.start, fs.start + 1);
+  };
+  while (true) {
+    unsigned char c = cursor_.peek();
+    switch (c) {
+      case 0:
+        return unterminated();
+      case '\n':
+      case '\r':
+        if (fs.quote_size == 1) {
+          if (in_format_spec) {
+            return fail(
+                "f-string: newlines are not allowed in format specifiers for single quoted "
+                "f-strings",
+                cursor_.pos(), cursor_.pos() + 1);
+          }
+          return unterminated();
+        }
+        cursor_.advance();
+        break;
+      case '\\': {
+        unsigned char next = cursor_.peek(1);
+        if (fs.raw) {
+          cursor_.advance(next == quote || next == '\\' ? 2 : 1);
+        } else if (next == 'N' && cursor_.peek(2) == '{') {
+          // \N{NAME}: its braces are part of the escape.
+          cursor_.advance(3);
+          while (cursor_.peek() != '}' && cursor_.peek() != quote && cursor_.peek() != '\n' &&
+                 cursor_.peek() != 0) {
+            cursor_.advance();
+          }
+          cursor_.eat('}');
+        } else if (next == '{' || next == '}' || next == 0) {
+          cursor_.advance();
+        } else {
+          cursor_.advance(next == '\r' && cursor_.peek(2) == '\n' ? 3 : 2);
+        }
+        break;
+      }
+      case '{':
+        if (cursor_.peek(1) == '{' && !in_format_spec) {
+          cursor_.advance(2);
+          break;
+        }
+        flush();
+        if (brackets_.size() >= kMaxParenDepth) {
+          return fail("too many nested parentheses", cursor_.pos(), cursor_.pos() + 1);
+        }
+        if (in_format_spec) {
+          // CPython allows one level of replacement fields inside a format spec.
+          uint32_t spec_fields = 0;
+          for (size_t i = fs.bracket_base; i < brackets_.size(); ++i) {
+            spec_fields += brackets_[i].open == 'F' && brackets_[i].in_format_spec;
+          }
+          if (spec_fields >= 2) {
+            return fail("f-string: expressions nested too deeply", cursor_.pos(),
+                        cursor_.pos() + 1);
+          }
+        }
+        brackets_.push_back(Bracket{'F', false, cursor_.pos()});
+        push(TokenKind::kLBrace, cursor_.pos(), cursor_.pos() + 1);
+        cursor_.advance();
+        return true;
+      case '}':
+        if (in_format_spec) {
+          flush();
+          push(TokenKind::kRBrace, cursor_.pos(), cursor_.pos() + 1);
+          cursor_.advance();
+          brackets_.pop_back();
+          return true;
+        }
+        if (cursor_.peek(1) == '}') {
+          cursor_.advance(2);
+          break;
+        }
+        return fail("f-string: single '}' is not allowed", cursor_.pos(), cursor_.pos() + 1);
+      default:
+        if (c == quote) {
+          if (fs.quote_size == 3 && !(cursor_.peek(1) == quote && cursor_.peek(2) == quote)) {
+            cursor_.advance();
+            break;
+          }
+          if (in_format_spec) {
+            return fail("f-string: expecting '}'", cursor_.pos(), cursor_.pos() + 1);
+          }
+          flush();
+          push(TokenKind::kFStringEnd, cursor_.pos(), cursor_.pos() + fs.quote_size);
+          cursor_.advance(fs.quote_size);
+          fstrings_.pop_back();
+          return true;
+        }
+        cursor_.advance();
+    }
+  }
+}
+
+}  // namespace tolvo::parser

@@ -1,0 +1,129 @@
+#include "parser/src/parser.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include "parser/src/lexer.h"
+#include "parser/src/parser_internal.h"
+
+namespace tolvo::parser {
+
+std::string display_text(const SyntaxError& error) {
+  return error.message + " at byte range " + std::to_string(error.range.start) + ".." +
+         std::to_string(error.range.end);
+}
+
+std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source) {
+  // Nodes and values take a few bytes per source byte; one block of that size avoids regrowth.
+  auto arena = std::make_unique<Arena>(source.size() * 3 + 4096);
+  std::string_view text = arena->copy(source);
+  LexResult lexed = lex(text);
+  Parser parser(text, lexed, *arena);
+  std::optional<List<Stmt>> body = parser.parse_file();
+  if (!body) return std::unexpected(*parser.error());
+  std::vector<TextRange> comments = std::move(lexed.comments);
+  comments.shrink_to_fit();
+  return ParsedModule(std::move(arena), text, *body, std::move(comments));
+}
+
+const Token& Parser::peek_token(uint32_t ahead) const {
+  // The token list ends with ENDMARKER or an error token; never read past it.
+  uint32_t i = pos_;
+  while (ahead > 0 && tokens_[i].kind != TokenKind::kEndMarker &&
+         tokens_[i].kind != TokenKind::kError) {
+    ++i;
+    --ahead;
+  }
+  return tokens_[i];
+}
+
+std::nullptr_t Parser::fail(std::string message, TextRange range) {
+  if (error_) return nullptr;
+  if (lexed_.error && (message == "invalid syntax" || tok().kind == TokenKind::kError)) {
+    // CPython reports a tokenizer error found further on in place of a generic syntax error, and
+    // a parser that stopped at the tokenizer's error reports that error.
+    error_ = SyntaxError{lexed_.error->message, lexed_.error->range};
+    return nullptr;
+  }
+  error_ = SyntaxError{std::move(message), range};
+  return nullptr;
+}
+
+std::nullptr_t Parser::fail_here(std::string message) {
+  const Token& t = tok();
+  TextRange range = t.range();
+  if (t.kind == TokenKind::kNewline || t.kind == TokenKind::kEndMarker ||
+      t.kind == TokenKind::kDedent || t.kind == TokenKind::kIndent) {
+    if (t.kind == TokenKind::kIndent && message == "invalid syntax") {
+      return fail("unexpected indent", range);
+    }
+    range = {t.start, t.start + (t.end > t.start ? 1u : 0u)};
+  }
+  return fail(std::move(message), range);
+}
+
+std::nullptr_t Parser::fail_expected(std::string_view what) {
+  return fail_here("expected '" + std::string(what) + "'");
+}
+
+bool Parser::expect(TokenKind k) {
+  if (eat(k)) return true;
+  if (k == TokenKind::kColon || k == TokenKind::kLPar || k == TokenKind::kIn ||
+      k == TokenKind::kEqual) {
+    fail_expected(token_kind_text(k));
+  } else {
+    fail_here();
+  }
+  return false;
+}
+
+bool Parser::enter() {
+  if (depth_ >= kMaxNestingDepth) {
+    fail("too many nested parentheses, blocks or expressions", tok().range());
+    return false;
+  }
+  ++depth_;
+  return true;
+}
+
+Identifier Parser::identifier(const Token& t) {
+  std::string_view text = text_of(t);
+  if (!(t.flags & kTokenNonAscii)) return Identifier{text, t.range()};
+  // CPython turns every non-ASCII identifier into its NFKC form.
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
+  if (U_FAILURE(status)) return Identifier{text, t.range()};
+  icu::UnicodeString input = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), int32_t(text.size())));
+  if (nfkc->isNormalized(input, status) && U_SUCCESS(status)) return Identifier{text, t.range()};
+  status = U_ZERO_ERROR;
+  icu::UnicodeString normalized = nfkc->normalize(input, status);
+  if (U_FAILURE(status)) return Identifier{text, t.range()};
+  std::string utf8;
+  normalized.toUTF8String(utf8);
+  return Identifier{arena_.copy(utf8), t.range()};
+}
+
+std::optional<Identifier> Parser::parse_name() {
+  if (!at(TokenKind::kName)) {
+    fail_here();
+    return std::nullopt;
+  }
+  Identifier id = identifier(tok());
+  ++pos_;
+  return id;
+}
+
+std::optional<List<Stmt>> Parser::parse_file() {
+  size_t list = mark();
+  while (!at(TokenKind::kEndMarker)) {
+    if (at(TokenKind::kError)) {
+      fail_here();
+      return std::nullopt;
+    }
+    if (!parse_statement_into(list)) return std::nullopt;
+  }
+  return take<Stmt>(list);
+}
+
+}  // namespace tolvo::parser

@@ -1,0 +1,235 @@
+// The recursive-descent parser behind parse_module, one function per grammar rule of CPython's
+// grammar (Grammar/python.gram), split by area: parse_statement.cpp, parse_expression.cpp,
+// parse_pattern.cpp, parse_string.cpp. A function that fails records the first error and returns
+// null (or false); callers pass the failure up.
+#ifndef TOLVO_PARSER_SRC_PARSER_INTERNAL_H_
+#define TOLVO_PARSER_SRC_PARSER_INTERNAL_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "parser/src/lexer.h"
+#include "parser/src/parser.h"
+#include "parser/src/syntax_tree.h"
+
+// Propagates a failed sub-parse: evaluates to the (non-null) result or returns from the caller.
+#define TRY(expr)                     \
+  ({                                  \
+    auto try_value_ = (expr);         \
+    if (!try_value_) return nullptr;  \
+    try_value_;                       \
+  })
+#define TRY_BOOL(expr)               \
+  ({                                 \
+    auto try_value_ = (expr);        \
+    if (!try_value_) return false;   \
+    try_value_;                      \
+  })
+
+namespace tolvo::parser {
+
+// Nesting of brackets, blocks, lambdas, conditional expressions, f-strings and patterns that the
+// parser follows by recursion. The tokenizer already refuses more than 200 brackets and 100
+// indentation levels, as CPython does; this bounds the rest so that a 2 MiB stack suffices.
+inline constexpr uint32_t kMaxNestingDepth = 400;
+
+class Parser {
+ public:
+  Parser(std::string_view source, const LexResult& lexed, Arena& arena)
+      : source_(source), tokens_(lexed.tokens.data()), lexed_(lexed), arena_(arena) {}
+
+  // file: [statements] ENDMARKER
+  std::optional<List<Stmt>> parse_file();
+  const std::optional<SyntaxError>& error() const { return error_; }
+
+ private:
+  friend class DepthGuard;
+  // --- tokens ---
+  const Token& tok() const { return tokens_[pos_]; }
+  const Token& peek_token(uint32_t ahead) const;
+  TokenKind kind() const { return tokens_[pos_].kind; }
+  bool at(TokenKind k) const { return tokens_[pos_].kind == k; }
+  bool at_soft_keyword(std::string_view word) const {
+    return at(TokenKind::kName) && text_of(tok()) == word;
+  }
+  bool eat(TokenKind k) {
+    if (tokens_[pos_].kind != k) return false;
+    ++pos_;
+    return true;
+  }
+  void advance() {
+    if (tokens_[pos_].kind != TokenKind::kEndMarker && tokens_[pos_].kind != TokenKind::kError) {
+      ++pos_;
+    }
+  }
+  uint32_t start() const { return tokens_[pos_].start; }
+  uint32_t prev_end() const { return pos_ > 0 ? tokens_[pos_ - 1].end : 0; }
+  std::string_view text_of(const Token& t) const { return source_.substr(t.start, t.end - t.start); }
+  std::string_view text_of(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
+
+  // --- errors ---
+  // Records the first error; a generic "invalid syntax" gives way to a tokenizer error further
+  // on, as CPython reports it.
+  std::nullptr_t fail(std::string message, TextRange range);
+  std::nullptr_t fail_here(std::string message = "invalid syntax");
+  std::nullptr_t fail_expected(std::string_view what);
+  bool expect(TokenKind k);
+  bool enter();  // depth check for recursive rules
+  void leave() { --depth_; }
+
+  // --- building ---
+  template <typename T>
+  T* make(TextRange range) {
+    T* node = arena_.make<T>();
+    node->range = range;
+    return node;
+  }
+  template <typename T, typename K>
+  T* make(K kind, TextRange range) {
+    T* node = arena_.make<T>();
+    node->kind = kind;
+    node->range = range;
+    return node;
+  }
+  TextRange from(uint32_t begin) const { return {begin, prev_end()}; }
+  size_t mark() const { return scratch_.size(); }
+  void push(void* item) { scratch_.push_back(item); }
+  template <typename T>
+  List<T> take(size_t mark) {
+    uint32_t n = uint32_t(scratch_.size() - mark);
+    if (n == 0) return {};
+    T** items = static_cast<T**>(arena_.allocate(n * sizeof(T*), alignof(T*)));
+    for (uint32_t i = 0; i < n; ++i) items[i] = static_cast<T*>(scratch_[mark + i]);
+    scratch_.resize(mark);
+    return List<T>(items, n);
+  }
+  template <typename T>
+  Array<T> make_array(const std::vector<T>& values) {
+    if (values.empty()) return {};
+    T* items = static_cast<T*>(arena_.allocate(values.size() * sizeof(T), alignof(T)));
+    for (size_t i = 0; i < values.size(); ++i) new (&items[i]) T(values[i]);
+    return Array<T>(items, uint32_t(values.size()));
+  }
+  Identifier identifier(const Token& t);  // NFKC for non-ASCII names
+  std::optional<Identifier> parse_name();  // a NAME token
+
+  // --- statements (parse_statement.cpp) ---
+  bool parse_statement_into(size_t list_mark);  // one compound statement or one line of simple
+  bool parse_simple_statements(size_t list_mark);
+  Stmt* parse_simple_statement();
+  Stmt* parse_compound_statement();
+  std::optional<List<Stmt>> parse_block();
+  Stmt* parse_expression_statement();
+  Stmt* parse_return();
+  Stmt* parse_raise();
+  Stmt* parse_global(bool nonlocal);
+  Stmt* parse_del();
+  Stmt* parse_assert();
+  Stmt* parse_import();
+  Stmt* parse_import_from();
+  Stmt* parse_type_alias();
+  Stmt* parse_decorated();
+  Stmt* parse_function_def(uint32_t begin, List<Expr> decorators, bool is_async);
+  Stmt* parse_class_def(uint32_t begin, List<Expr> decorators);
+  Stmt* parse_if(bool is_elif);
+  Stmt* parse_while();
+  Stmt* parse_for(uint32_t begin, bool is_async);
+  Stmt* parse_with(uint32_t begin, bool is_async);
+  Stmt* parse_try();
+  Stmt* parse_match();
+  bool looks_like_match_statement();
+  std::optional<List<TypeParam>> parse_type_params();
+  Arguments* parse_parameters(bool lambda);
+  bool parse_else_block(List<Stmt>* orelse);
+
+  // --- expressions (parse_expression.cpp) ---
+  Expr* parse_expression();           // expression (conditional or lambda)
+  Expr* parse_named_expression();     // NAME ':=' expression | expression
+  Expr* parse_star_expressions();     // a tuple without parentheses when there is a comma
+  Expr* parse_star_expression();
+  Expr* parse_star_named_expression();
+  Expr* parse_star_named_expressions_tuple(uint32_t begin, Expr* first);
+  Expr* parse_yield_expression();
+  Expr* parse_disjunction();
+  Expr* parse_conjunction();
+  Expr* parse_inversion();
+  Expr* parse_comparison();
+  Expr* parse_bitwise_or() { return parse_binary(1); }
+  Expr* parse_binary(int min_precedence);
+  Expr* parse_factor();
+  Expr* parse_power();
+  Expr* parse_primary();
+  Expr* parse_atom();
+  Expr* parse_paren_atom();
+  Expr* parse_list_atom();
+  Expr* parse_brace_atom();
+  Expr* parse_lambda();
+  Expr* parse_call(uint32_t begin, Expr* func);
+  Expr* parse_slices();
+  Expr* parse_slice();
+  Expr* parse_number();
+  Expr* parse_star_targets(ExprContext ctx);  // for targets, del targets
+  Expr* parse_target_expression();            // star_target-level: no comparison
+  std::optional<List<Comprehension>> parse_comprehension_clauses();
+  Expr* finish_comprehension(ExprKind kind, uint32_t begin, Expr* elt, Expr* value);
+  // Checks that `e` may be assigned to (or deleted) and sets its context. `augmented` and
+  // `annotated` pick CPython's messages for those statements.
+  enum class TargetUse { kAssign, kFor, kDelete, kAugmented, kAnnotated, kWith, kComprehension };
+  bool set_target(Expr* e, ExprContext ctx, TargetUse use);
+  static std::string_view expr_name(const Expr* e);
+  bool check_no_starred_misuse(Expr* e);
+
+  // --- strings (parse_string.cpp) ---
+  Expr* parse_strings();
+  // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the range of the
+  // text a "{x=}" field repeats (empty otherwise).
+  Expr* parse_fstring_replacement_field(TextRange* debug_text);
+  bool decode_string(const Token& t, std::string& out, bool* is_bytes, bool* is_u);
+  bool decode_fstring_middle(const Token& t, bool raw, std::string& out);
+
+  // --- patterns (parse_pattern.cpp) ---
+  bool parse_case_block(size_t list_mark);
+  Pattern* parse_patterns();         // top level of a case: open sequence or one pattern
+  Pattern* parse_pattern();          // as_pattern | or_pattern
+  Pattern* parse_or_pattern();
+  Pattern* parse_closed_pattern();
+  Pattern* parse_star_pattern();
+  Pattern* parse_sequence_pattern_body(uint32_t begin, TokenKind close);
+  Pattern* parse_mapping_pattern();
+  Pattern* parse_class_pattern(uint32_t begin, Expr* cls);
+  Expr* parse_literal_expression();  // signed numbers, complex, strings
+  Expr* parse_value_pattern_name();  // dotted name
+
+  std::string_view source_;
+  const Token* tokens_;
+  const LexResult& lexed_;
+  Arena& arena_;
+  uint32_t pos_ = 0;
+  uint32_t depth_ = 0;
+  std::optional<SyntaxError> error_;
+  std::vector<void*> scratch_;
+  std::string string_buffer_;  // reused for literal values
+  // Inside a function body (for "await" outside async is a compile error, not a parse error, so
+  // only this parser's own checks read it).
+  uint32_t fstring_depth_ = 0;
+};
+
+// Counts one level of recursion for the life of a scope.
+class DepthGuard {
+ public:
+  explicit DepthGuard(Parser& parser) : parser_(parser), ok_(parser.enter()) {}
+  ~DepthGuard() {
+    if (ok_) parser_.leave();
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  Parser& parser_;
+  bool ok_;
+};
+
+}  // namespace tolvo::parser
+
+#endif  // TOLVO_PARSER_SRC_PARSER_INTERNAL_H_
