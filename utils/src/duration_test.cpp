@@ -44,6 +44,17 @@ TEST(ParseDurationMs, ReadsGroups) {
   }
 }
 
+TEST(ParseDurationMs, ExactTextsAgreeWithTheReader) {
+  const char* texts[] = {"0s",  "1s",  "50s", "200s", "1m",  "5m",  "10m",  "15m",  "20m", "30m",
+                         "1h",  "2h",  "12h", "24h",  "48h", "1d",  "2d",   "3d",   "5d",  "7d",
+                         "10d", "14d", "30d", "45d",  "60d", "90d", "100d", "365d", "1w"};
+  for (const char* text : texts) {
+    // A leading space keeps the text out of the exact-match table.
+    EXPECT_EQ(parse_duration_ms(text).value(), parse_duration_ms(std::string(" ") + text).value())
+        << text;
+  }
+}
+
 struct FailCase {
   std::string input;
   std::string component;
