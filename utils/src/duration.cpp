@@ -75,28 +75,34 @@ bool is_white_space(UChar32 c) {
   return c >= 0 && u_hasBinaryProperty(c, UCHAR_WHITE_SPACE);
 }
 
+// The length in bytes of the white-space character that starts `text`, or 0 when it starts with
+// anything else. Decodes at most four bytes, so texts of any length are fine for ICU's 32-bit
+// indices.
+size_t leading_white_space(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t window = static_cast<int32_t>(std::min<size_t>(text.size(), 4));
+  int32_t length = 0;
+  UChar32 c;
+  U8_NEXT(bytes, length, window, c);
+  return is_white_space(c) ? static_cast<size_t>(length) : 0;
+}
+
+// The same for the character that ends `text`.
+size_t trailing_white_space(std::string_view text) {
+  const size_t window = std::min<size_t>(text.size(), 4);
+  const std::string_view tail = text.substr(text.size() - window);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(tail.data());
+  int32_t start = static_cast<int32_t>(window);
+  UChar32 c;
+  U8_PREV(bytes, 0, start, c);
+  return is_white_space(c) ? window - static_cast<size_t>(start) : 0;
+}
+
 // Removes characters with the Unicode White_Space property from both ends.
 std::string_view trim_white_space(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  int32_t length =
-      static_cast<int32_t>(std::min<size_t>(text.size(), std::numeric_limits<int32_t>::max()));
-  int32_t start = 0;
-  while (start < length) {
-    int32_t next = start;
-    UChar32 c;
-    U8_NEXT(bytes, next, length, c);
-    if (!is_white_space(c)) break;
-    start = next;
-  }
-  int32_t end = length;
-  while (end > start) {
-    int32_t previous = end;
-    UChar32 c;
-    U8_PREV(bytes, start, previous, c);
-    if (!is_white_space(c)) break;
-    end = previous;
-  }
-  return text.substr(start, end - start);
+  while (size_t length = text.empty() ? 0 : leading_white_space(text)) text.remove_prefix(length);
+  while (size_t length = text.empty() ? 0 : trailing_white_space(text)) text.remove_suffix(length);
+  return text;
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -110,6 +110,11 @@ TEST(ParseDurationMs, ToleratesIllFormedUtf8) {
     ASSERT_FALSE(result.has_value()) << input;
   }
   EXPECT_EQ(parse_duration_ms("1h\xff").error(), make_error("1h\xff", "\xff"));
+  // White space next to an ill-formed byte is still trimmed; the byte itself is not white space.
+  EXPECT_EQ(parse_duration_ms("1h\x80\xe2\x80\x83").error(),
+            make_error("1h\x80\xe2\x80\x83", "\x80"));
+  EXPECT_EQ(parse_duration_ms("\xe2\x80\x83\xe2\x80").error(),
+            make_error("\xe2\x80\x83\xe2\x80", "\xe2\x80"));
 }
 
 TEST(ParseDurationMs, ReadsLongTextsInLinearTime) {
