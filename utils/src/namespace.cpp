@@ -9,6 +9,7 @@
 
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "utils/src/fault.h"
@@ -16,26 +17,30 @@
 namespace tolvo::utils {
 namespace {
 
-// Each pattern is compiled once per process, on first use (a function-local static: concurrent
-// first callers wait for the one compilation); later uses read it without locking.
-const RE2* compile(const char* pattern) {
-  auto regex = std::make_unique<RE2>(pattern);
-  if (!regex->ok()) throw InternalFault("valid regex");
-  return regex.release();  // Kept until the process ends, like every static.
-}
+// A pattern compiled on first use, once per process: concurrent first users wait for that one
+// compilation, and later uses read it without locking. Never freed.
+class LazyRegex {
+ public:
+  constexpr explicit LazyRegex(const char* pattern) : pattern_(pattern) {}
 
-const RE2& snake_sub_1() {
-  static const RE2* const regex = compile("(.)([A-Z][a-z]+)");
-  return *regex;
-}
-const RE2& snake_sub_2() {
-  static const RE2* const regex = compile("__([A-Z])");
-  return *regex;
-}
-const RE2& snake_sub_3() {
-  static const RE2* const regex = compile("([a-z0-9])([A-Z])");
-  return *regex;
-}
+  const RE2& get() const {
+    std::call_once(once_, [this] {
+      auto regex = std::make_unique<RE2>(pattern_);
+      if (!regex->ok()) throw InternalFault("valid regex");
+      regex_ = regex.release();
+    });
+    return *regex_;
+  }
+
+ private:
+  const char* pattern_;
+  mutable std::once_flag once_;
+  mutable const RE2* regex_ = nullptr;
+};
+
+constinit const LazyRegex SNAKE_SUB_1("(.)([A-Z][a-z]+)");
+constinit const LazyRegex SNAKE_SUB_2("__([A-Z])");
+constinit const LazyRegex SNAKE_SUB_3("([a-z0-9])([A-Z])");
 
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
@@ -55,7 +60,7 @@ struct TemplatePiece {
 // those positions alone: trying the candidates in increasing order finds the leftmost match, while
 // an unanchored search with captures costs several times more per call on short names.
 struct Pass {
-  const RE2& (*regex)();
+  const LazyRegex& regex;
   const TemplatePiece* pieces;
   size_t piece_count;
   size_t (*next_candidate)(std::string_view text, size_t from);
@@ -93,9 +98,9 @@ size_t next_small_then_capital(std::string_view text, size_t from) {
   return kNone;
 }
 
-const Pass kPass1{snake_sub_1, kJoinGroups, 3, next_capitalised_word};
-const Pass kPass2{snake_sub_2, kUnderscoreGroup, 2, next_double_underscore};
-const Pass kPass3{snake_sub_3, kJoinGroups, 3, next_small_then_capital};
+constinit const Pass kPass1{SNAKE_SUB_1, kJoinGroups, 3, next_capitalised_word};
+constinit const Pass kPass2{SNAKE_SUB_2, kUnderscoreGroup, 2, next_double_underscore};
+constinit const Pass kPass3{SNAKE_SUB_3, kJoinGroups, 3, next_small_then_capital};
 
 // Replaces every non-overlapping match, leftmost first, searching on after each match. Returns
 // false (leaving `out` untouched) when nothing matched, so the caller keeps reading its input.
@@ -107,7 +112,7 @@ bool replace_all(const Pass& pass, std::string_view input, std::string& out) {
   bool matched = false;
   std::string result;
   for (size_t start; (start = pass.next_candidate(input, from)) != kNone;) {
-    if (!pass.regex().Match(input, start, input.size(), RE2::ANCHOR_START, groups, kGroups)) {
+    if (!pass.regex.get().Match(input, start, input.size(), RE2::ANCHOR_START, groups, kGroups)) {
       from = start + 1;
       continue;
     }
