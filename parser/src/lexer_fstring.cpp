@@ -82,12 +82,12 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
           return fail("too many nested parentheses", cursor_.pos(), cursor_.pos() + 1);
         }
         if (in_format_spec) {
-          // CPython allows one level of replacement fields inside a format spec.
+          // CPython allows two levels of replacement fields inside format specs.
           uint32_t spec_fields = 0;
           for (size_t i = fs.bracket_base; i < brackets_.size(); ++i) {
             spec_fields += brackets_[i].open == 'F' && brackets_[i].in_format_spec;
           }
-          if (spec_fields >= 2) {
+          if (spec_fields >= 3) {
             return fail("f-string: expressions nested too deeply", cursor_.pos(),
                         cursor_.pos() + 1);
           }

@@ -862,7 +862,15 @@ Expr* Parser::parse_call(uint32_t begin, Expr* func) {
 Expr* Parser::parse_slices() {
   uint32_t begin = start();
   Expr* first = TRY(parse_slice());
-  if (!at(TokenKind::kComma)) return first;
+  if (!at(TokenKind::kComma)) {
+    if (first->kind != ExprKind::kStarred) return first;
+    // "x[*a]" subscripts with a one-element tuple.
+    size_t list = mark();
+    push(first);
+    auto* tuple = make<SequenceExpr>(ExprKind::kTuple, first->range);
+    tuple->elts = take<Expr>(list);
+    return tuple;
+  }
   size_t list = mark();
   push(first);
   while (eat(TokenKind::kComma)) {

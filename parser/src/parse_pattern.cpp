@@ -63,8 +63,7 @@ Stmt* Parser::parse_match() {
   auto* s = make<MatchStmt>(StmtKind::kMatch, TextRange{});
   s->subject = subject;
   s->cases = take<MatchCase>(cases);
-  const MatchCase* last = s->cases[s->cases.size() - 1];
-  s->range = {begin, last->body[last->body.size() - 1]->range.end};
+  s->range = {begin, block_end()};
   return s;
 }
 

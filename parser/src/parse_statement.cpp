@@ -7,10 +7,6 @@ bool starts_expression_token(TokenKind k);
 
 namespace {
 
-uint32_t end_of(const List<Stmt>& body, uint32_t fallback) {
-  return body.empty() ? fallback : body[body.size() - 1]->range.end;
-}
-
 bool augmented_operator(TokenKind k, Operator* op) {
   switch (k) {
     case TokenKind::kPlusEqual: *op = Operator::kAdd; return true;
@@ -668,7 +664,7 @@ Stmt* Parser::parse_function_def(uint32_t begin, List<Expr> decorators, bool is_
   auto body = parse_block();
   if (!body) return nullptr;
   s->body = *body;
-  s->range = {begin, end_of(s->body, prev_end())};
+  s->range = {begin, block_end()};
   return s;
 }
 
@@ -698,7 +694,7 @@ Stmt* Parser::parse_class_def(uint32_t begin, List<Expr> decorators) {
   auto body = parse_block();
   if (!body) return nullptr;
   s->body = *body;
-  s->range = {begin, end_of(s->body, prev_end())};
+  s->range = {begin, block_end()};
   return s;
 }
 
@@ -727,7 +723,7 @@ Stmt* Parser::parse_if(bool is_elif) {
     auto body = parse_block();
     if (!body) return nullptr;
     s->body = *body;
-    s->range.end = end_of(s->body, prev_end());
+    s->range.end = block_end();
     push(s);
   } while (at(TokenKind::kElif));
   List<Stmt> orelse;
@@ -736,7 +732,7 @@ Stmt* Parser::parse_if(bool is_elif) {
   for (size_t i = count; i-- > 0;) {
     auto* s = static_cast<IfStmt*>(scratch_[clauses + i]);
     s->orelse = orelse;
-    if (!orelse.empty()) s->range.end = end_of(orelse, s->range.end);
+    s->range.end = block_end();
     if (i > 0) {
       auto** items = static_cast<Stmt**>(arena_.allocate(sizeof(Stmt*)));
       items[0] = s;
@@ -758,7 +754,7 @@ Stmt* Parser::parse_while() {
   if (!body) return nullptr;
   s->body = *body;
   if (!parse_else_block(&s->orelse)) return nullptr;
-  s->range = {begin, end_of(s->orelse, end_of(s->body, prev_end()))};
+  s->range = {begin, block_end()};
   return s;
 }
 
@@ -773,7 +769,7 @@ Stmt* Parser::parse_for(uint32_t begin, bool is_async) {
   if (!body) return nullptr;
   s->body = *body;
   if (!parse_else_block(&s->orelse)) return nullptr;
-  s->range = {begin, end_of(s->orelse, end_of(s->body, prev_end()))};
+  s->range = {begin, block_end()};
   return s;
 }
 
@@ -815,7 +811,7 @@ Stmt* Parser::parse_with(uint32_t begin, bool is_async) {
   auto body = parse_block();
   if (!body) return nullptr;
   s->body = *body;
-  s->range = {begin, end_of(s->body, prev_end())};
+  s->range = {begin, block_end()};
   return s;
 }
 
@@ -859,7 +855,7 @@ Stmt* Parser::parse_try() {
     auto handler_body = parse_block();
     if (!handler_body) return nullptr;
     handler->body = *handler_body;
-    handler->range = {handler_begin, end_of(handler->body, prev_end())};
+    handler->range = {handler_begin, block_end()};
     push(handler);
   }
   s->handlers = take<ExceptHandler>(handlers);
@@ -875,11 +871,7 @@ Stmt* Parser::parse_try() {
   if (s->handlers.empty() && s->finalbody.empty()) {
     return fail_here("expected 'except' or 'finally' block");
   }
-  uint32_t end = end_of(s->body, prev_end());
-  if (!s->handlers.empty()) end = s->handlers[s->handlers.size() - 1]->range.end;
-  end = end_of(s->orelse, end);
-  end = end_of(s->finalbody, end);
-  s->range = {begin, end};
+  s->range = {begin, block_end()};
   return s;
 }
 

@@ -2,6 +2,7 @@
 // them with their escapes resolved as CPython resolves them.
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -421,7 +422,7 @@ Expr* Parser::parse_strings() {
         TextRange debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
         // A debug field ("{x=}") adds its own text first.
-        if (debug_text.end > debug_text.start) builder.add_literal(text_of(debug_text), debug_text);
+        if (debug_text.end > debug_text.start) builder.add_literal(debug_text_of(debug_text), debug_text);
         builder.add_value(field);
       } else {
         return fail_here();
@@ -434,6 +435,22 @@ Expr* Parser::parse_strings() {
   joined->values = take<Expr>(builder.mark());
   joined->parts = parts;
   return joined;
+}
+
+std::string_view Parser::debug_text_of(TextRange range) {
+  // CPython repeats the field's text without its comments.
+  const std::vector<TextRange>& comments = lexed_.comments;
+  auto it = std::lower_bound(comments.begin(), comments.end(), range.start,
+                             [](TextRange c, uint32_t at) { return c.start < at; });
+  if (it == comments.end() || it->start >= range.end) return text_of(range);
+  std::string text;
+  uint32_t at = range.start;
+  for (; it != comments.end() && it->start < range.end; ++it) {
+    text.append(text_of(TextRange{at, it->start}));
+    at = it->end;
+  }
+  if (at < range.end) text.append(text_of(TextRange{at, range.end}));
+  return arena_.copy(text);
 }
 
 Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
@@ -456,8 +473,9 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
   bool debug = false;
   if (at(TokenKind::kEqual)) {
     debug = true;
-    *debug_text = {open + 1, tok().end};
     advance();
+    // The repeated text runs up to the conversion, format spec or closing brace.
+    *debug_text = {open + 1, start()};
   }
   if (eat(TokenKind::kExclamation)) {
     std::string_view name = at(TokenKind::kName) ? text_of(tok()) : std::string_view();
@@ -484,14 +502,14 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
       } else if (at(TokenKind::kLBrace)) {
         TextRange debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
-        if (debug_text.end > debug_text.start) builder.add_literal(text_of(debug_text), debug_text);
+        if (debug_text.end > debug_text.start) builder.add_literal(debug_text_of(debug_text), debug_text);
         builder.add_value(field);
       } else {
         return fail_here("f-string: expecting '}'");
       }
     }
     builder.flush();
-    auto* spec = make<JoinedStrExpr>(ExprKind::kJoinedStr, TextRange{spec_begin, start()});
+    auto* spec = make<JoinedStrExpr>(ExprKind::kJoinedStr, from(spec_begin));
     spec->values = take<Expr>(builder.mark());
     fv->format_spec = spec;
   }

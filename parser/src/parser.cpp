@@ -14,8 +14,9 @@ std::string display_text(const SyntaxError& error) {
 }
 
 std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source) {
-  // Nodes and values take a few bytes per source byte; one block of that size avoids regrowth.
-  auto arena = std::make_unique<Arena>(source.size() * 3 + 4096);
+  // The source copy and the tree take about six bytes per source byte (the standard library's
+  // average); blocks of half the source size keep the unused tail small.
+  auto arena = std::make_unique<Arena>(source.size() * 5 + 256, source.size() / 2 + 256);
   std::string_view text = arena->copy(source);
   LexResult lexed = lex(text);
   Parser parser(text, lexed, *arena);

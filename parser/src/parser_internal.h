@@ -66,6 +66,17 @@ class Parser {
   }
   uint32_t start() const { return tokens_[pos_].start; }
   uint32_t prev_end() const { return pos_ > 0 ? tokens_[pos_ - 1].end : 0; }
+  // The end of the last token before the current one that is not a NEWLINE, INDENT or DEDENT:
+  // where a compound statement that just read its last block ends (a trailing ";" included).
+  uint32_t block_end() const {
+    uint32_t i = pos_;
+    while (i > 0 && (tokens_[i - 1].kind == TokenKind::kNewline ||
+                     tokens_[i - 1].kind == TokenKind::kDedent ||
+                     tokens_[i - 1].kind == TokenKind::kIndent)) {
+      --i;
+    }
+    return i > 0 ? tokens_[i - 1].end : 0;
+  }
   std::string_view text_of(const Token& t) const { return source_.substr(t.start, t.end - t.start); }
   std::string_view text_of(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
 
@@ -186,6 +197,7 @@ class Parser {
   // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the range of the
   // text a "{x=}" field repeats (empty otherwise).
   Expr* parse_fstring_replacement_field(TextRange* debug_text);
+  std::string_view debug_text_of(TextRange range);
   bool decode_string(const Token& t, std::string& out, bool* is_bytes, bool* is_u);
   bool decode_fstring_middle(const Token& t, bool raw, std::string& out);
 

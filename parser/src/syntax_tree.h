@@ -15,11 +15,15 @@
 
 namespace tolvo::parser {
 
-// Bump allocation in growing blocks; everything is freed with the arena. Nodes are trivially
-// destructible, so nothing runs at release.
+// Bump allocation in blocks; everything is freed with the arena. Nodes are trivially
+// destructible, so nothing runs at release. After the first block every block has the size of
+// `later_blocks` (or of the request, when larger), so at most one such block is partly unused:
+// trees are kept alive for whole projects, and doubling would waste up to half of them.
 class Arena {
  public:
-  explicit Arena(size_t first_block = 4096) : next_block_(first_block < 4096 ? 4096 : first_block) {}
+  explicit Arena(size_t first_block = 4096, size_t later_blocks = 4096)
+      : next_block_(first_block < 256 ? 256 : first_block),
+        later_blocks_(later_blocks < 256 ? 256 : later_blocks) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
@@ -44,6 +48,8 @@ class Arena {
   }
   // Bytes held by the arena's blocks.
   size_t bytes_reserved() const { return reserved_; }
+  // Bytes handed out (and lost to alignment) so far.
+  size_t bytes_used() const { return reserved_ - size_t(limit_ - cursor_); }
 
  private:
   void grow(size_t at_least) {
@@ -52,12 +58,13 @@ class Arena {
     cursor_ = blocks_.back().get();
     limit_ = cursor_ + size;
     reserved_ += size;
-    next_block_ = size * 2;
+    next_block_ = later_blocks_;
   }
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* cursor_ = nullptr;
   char* limit_ = nullptr;
   size_t next_block_;
+  size_t later_blocks_;
   size_t reserved_ = 0;
 };
 
