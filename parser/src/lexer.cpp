@@ -98,6 +98,9 @@ LexResult Lexer::run() {
 }
 
 bool Lexer::fail(std::string message, uint32_t start, uint32_t end) {
+  uint32_t size = uint32_t(source_.size());
+  start = start > size ? size : start;
+  end = end > size ? size : end < start ? start : end;
   error_ = LexError{std::move(message), {start, end}};
   push(TokenKind::kError, start, end);
   return false;

@@ -69,6 +69,29 @@ char* put_code_point(char* out, uint32_t cp) {
   return out;
 }
 
+}  // namespace
+
+// The code point of a character name ("EM DASH") or an alias, or -1. ICU's lookup searches its
+// name tables, so each parse remembers the names it has seen.
+int32_t CharacterNames::lookup(std::string_view upper_name) {
+  auto it = cache_.find(std::string(upper_name));
+  if (it != cache_.end()) return it->second;
+  std::string name(upper_name);
+  int32_t result = -1;
+  for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
+    UErrorCode status = U_ZERO_ERROR;
+    UChar32 value = u_charFromName(choice, name.c_str(), &status);
+    if (U_SUCCESS(status) && value >= 0) {
+      result = value;
+      break;
+    }
+  }
+  cache_.emplace(std::move(name), result);
+  return result;
+}
+
+namespace {
+
 bool needs_decoding(std::string_view body, bool fstring) {
   for (char c : body) {
     if (c == '\\' || c == '\r' || (fstring && (c == '{' || c == '}'))) return true;
@@ -79,7 +102,7 @@ bool needs_decoding(std::string_view body, bool fstring) {
 // Resolves escapes of `body` into `out` (which has room for body.size() bytes: no escape grows).
 // Returns the end of the output, or null with `error` set.
 char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, char* out,
-                  std::string* error) {
+                  std::string* error, CharacterNames& names) {
   size_t n = body.size();
   char buffer[160];
   for (size_t i = 0; i < n;) {
@@ -189,15 +212,10 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
             char ch = body[i + 1 + k];
             name[k] = ch >= 'a' && ch <= 'z' ? char(ch - 32) : ch;
           }
-          name[length] = 0;
-          for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-            UErrorCode status = U_ZERO_ERROR;
-            UChar32 value = u_charFromName(choice, name, &status);
-            if (U_SUCCESS(status) && value >= 0) {
-              cp = uint32_t(value);
-              found = true;
-              break;
-            }
+          int32_t value = names.lookup(std::string_view(name, length));
+          if (value >= 0) {
+            cp = uint32_t(value);
+            found = true;
           }
         }
         if (!found) {
@@ -291,7 +309,8 @@ bool Parser::decode_string(const Token& t, std::string& out, bool* is_bytes, boo
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, prefix.raw, prefix.bytes, false, out.data() + old, &error);
+  char* end = decode_body(body, prefix.raw, prefix.bytes, false, out.data() + old, &error,
+                          character_names_);
   if (!end) {
     fail(error, t.range());
     return false;
@@ -309,7 +328,7 @@ bool Parser::decode_fstring_middle(const Token& t, bool raw, std::string& out) {
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, raw, false, true, out.data() + old, &error);
+  char* end = decode_body(body, raw, false, true, out.data() + old, &error, character_names_);
   if (!end) {
     fail(error, t.range());
     return false;

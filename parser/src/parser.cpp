@@ -40,6 +40,9 @@ const Token& Parser::peek_token(uint32_t ahead) const {
 
 std::nullptr_t Parser::fail(std::string message, TextRange range) {
   if (error_) return nullptr;
+  uint32_t size = uint32_t(source_.size());
+  range.start = range.start > size ? size : range.start;
+  range.end = range.end > size ? size : range.end < range.start ? range.start : range.end;
   if (lexed_.error && (message == "invalid syntax" || tok().kind == TokenKind::kError)) {
     // CPython reports a tokenizer error found further on in place of a generic syntax error, and
     // a parser that stopped at the tokenizer's error reports that error.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "parser/src/lexer.h"
@@ -34,6 +35,15 @@ namespace tolvo::parser {
 // parser follows by recursion. The tokenizer already refuses more than 200 brackets and 100
 // indentation levels, as CPython does; this bounds the rest so that a 2 MiB stack suffices.
 inline constexpr uint32_t kMaxNestingDepth = 400;
+
+// Character names of "\N{...}" escapes resolved so far in one parse.
+class CharacterNames {
+ public:
+  int32_t lookup(std::string_view upper_name);
+
+ private:
+  std::unordered_map<std::string, int32_t> cache_;
+};
 
 class Parser {
  public:
@@ -223,6 +233,7 @@ class Parser {
   std::optional<SyntaxError> error_;
   std::vector<void*> scratch_;
   std::string string_buffer_;  // reused for literal values
+  CharacterNames character_names_;
   // Inside a function body (for "await" outside async is a compile error, not a parse error, so
   // only this parser's own checks read it).
   uint32_t fstring_depth_ = 0;

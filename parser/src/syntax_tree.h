@@ -54,7 +54,7 @@ class Arena {
  private:
   void grow(size_t at_least) {
     size_t size = next_block_ > at_least ? next_block_ : at_least;
-    blocks_.push_back(std::make_unique<char[]>(size));
+    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));  // not zeroed: untouched pages stay free
     cursor_ = blocks_.back().get();
     limit_ = cursor_ + size;
     reserved_ += size;
