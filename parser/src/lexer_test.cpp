@@ -111,7 +111,7 @@ TEST(LexerTest, ErrorsInCPythonsWords) {
                "prefix for octal integers @0..4"},
       {"0o8", "error: invalid digit '8' in octal literal @2..3"},
       {"0b12", "error: invalid digit '2' in binary literal @3..4"},
-      {"0x", "error: invalid hexadecimal literal @0..3"},
+      {"0x", "error: invalid hexadecimal literal @0..2"},
       {"1__0", "error: invalid decimal literal @0..2"},
       {"1_", "error: invalid decimal literal @0..2"},
       {"1abc", "error: invalid decimal literal @0..2"},
