@@ -242,7 +242,9 @@ def mutants(files: list, per_file: int, seed: int) -> list[tuple[str, str]]:
         text = oracle.read_source(path)
         if text is None or text.startswith(oracle.BOM):
             continue
-        lines = io.StringIO(text).readlines()  # the tokenizer's rows end at line feeds only
+        # The tokenizer's rows end at line feeds only; lone carriage returns are given as such.
+        tokenized = oracle.LONE_CR.sub("\n", text)
+        lines = io.StringIO(tokenized).readlines()
         starts = [0]
         for line in lines:
             starts.append(starts[-1] + len(line))
@@ -250,7 +252,7 @@ def mutants(files: list, per_file: int, seed: int) -> list[tuple[str, str]]:
         try:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore")
-                for token in tokenize.generate_tokens(io.StringIO(text).readline):
+                for token in tokenize.generate_tokens(io.StringIO(tokenized).readline):
                     if token.type in (tokenize.ENDMARKER, tokenize.DEDENT, tokenize.ENCODING):
                         continue
                     (row, col), (end_row, end_col) = token.start, token.end

@@ -15,12 +15,14 @@ from __future__ import annotations
 import ast
 import io
 import json
+import re
 import sys
 import tokenize
 import warnings
 
 BOM = "\ufeff"
 BOM_BYTES = 3
+LONE_CR = re.compile("\r(?!\n)")
 
 
 def read_source(path) -> str | None:
@@ -153,6 +155,9 @@ def to_json(node, source: Source):
 def tokens(source: Source) -> list[tuple[int, int, int]] | None:
     """(exact token type, start byte, end byte) of every token; None when the tokenizer fails."""
     text = source.text[1:] if source.bom else source.text
+    # The tokenizer reads lines at line feeds only; a lone carriage return ends a line for the
+    # parser, so it is given as a line feed (one character and one byte either way).
+    text = LONE_CR.sub("\n", text)
     out = []
     try:
         with warnings.catch_warnings():
