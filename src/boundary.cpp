@@ -7,14 +7,14 @@ PyObject* decode_message(std::string_view message) {
   return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
 }
 
-[[noreturn]] void throw_with_message(PyObject* type, std::string_view message) {
+}  // namespace
+
+void throw_error(PyObject* type, std::string_view message) {
   PyRef text = PyRef::steal(decode_message(message));
   if (!text) throw_pending_error();
   PyErr_SetObject(type, text.get());
   throw PythonErrorSet{};
 }
-
-}  // namespace
 
 PyObject* panic_exception_type() {
   // Made under the interpreter lock, so a plain static is enough; never released.
@@ -63,9 +63,9 @@ void throw_pending_error() {
   throw PythonErrorSet{};
 }
 
-void throw_value_error(std::string_view message) { throw_with_message(PyExc_ValueError, message); }
+void throw_value_error(std::string_view message) { throw_error(PyExc_ValueError, message); }
 
-void throw_io_error(std::string_view message) { throw_with_message(PyExc_OSError, message); }
+void throw_io_error(std::string_view message) { throw_error(PyExc_OSError, message); }
 
 PyObject* made(PyObject* object) {
   if (object == nullptr) {

@@ -26,6 +26,9 @@ void raise_panic(std::string_view message);
 // code is not an ordinary error: it is printed and continues as an internal fault.
 [[noreturn]] void throw_pending_error();
 
+// Ends the call with an exception of `type` whose only argument is `message`.
+[[noreturn]] void throw_error(PyObject* type, std::string_view message);
+
 // Ends the call with ValueError / IOError carrying exactly `message`.
 [[noreturn]] void throw_value_error(std::string_view message);
 [[noreturn]] void throw_io_error(std::string_view message);

@@ -34,17 +34,24 @@ std::string_view utf8_of(PyObject* text) {
 
 }  // namespace
 
-void throw_not_instance(PyObject* object, const char* param, const char* expected) {
+void throw_not_instance_of(PyObject* object, const char* expected) {
   if (object == Py_None) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': 'None' is not an instance of '%s'", param,
-                 expected);
+    PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
   } else {
     PyRef type_name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
     if (!type_name) throw_pending_error();
-    PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object is not an instance of '%s'", param,
-                 type_name.get(), expected);
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", type_name.get(),
+                 expected);
   }
   throw PythonErrorSet{};
+}
+
+void throw_not_instance(PyObject* object, const char* param, const char* expected) {
+  try {
+    throw_not_instance_of(object, expected);
+  } catch (const PythonErrorSet&) {
+    throw_wrapped_argument_error(param);
+  }
 }
 
 void throw_wrapped_argument_error(const char* param) {

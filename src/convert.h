@@ -28,6 +28,10 @@ std::vector<std::string> text_list_argument(PyObject* object, const char* param)
 // Whatever the interpreter's float conversion accepts.
 double float_argument(PyObject* object, const char* param);
 
+// Raises TypeError "'{type}' object is not an instance of '{expected}'" (or "'None' is not an
+// instance of '{expected}'" for None), for values that are not arguments.
+[[noreturn]] void throw_not_instance_of(PyObject* object, const char* expected);
+
 // Raises TypeError "argument '{param}': '{type}' object is not an instance of '{expected}'" (or
 // "'None' is not an instance of '{expected}'" for None).
 [[noreturn]] void throw_not_instance(PyObject* object, const char* param, const char* expected);

@@ -34,28 +34,12 @@ const PyDateTime_CAPI& datetime_api() {
   return *PyDateTimeAPI;
 }
 
-[[noreturn]] void throw_error(PyObject* type, std::string_view message) {
-  PyRef text = PyRef::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) throw_pending_error();
-  PyErr_SetObject(type, text.get());
-  throw PythonErrorSet{};
-}
-
 // Checks that a value Python code gave back is of `type` (or a subtype); else TypeError "'{}'
 // object is not an instance of '{}'".
 PyObject* checked_instance(PyRef value, PyTypeObject* type, const char* expected) {
   if (!value) throw_pending_error();
   if (PyObject_TypeCheck(value.get(), type)) return value.release();
-  if (value.get() == Py_None) {
-    PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
-  } else {
-    PyRef type_name = PyRef::steal(PyType_GetQualName(Py_TYPE(value.get())));
-    if (!type_name) throw_pending_error();
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", type_name.get(),
-                 expected);
-  }
-  throw PythonErrorSet{};
+  throw_not_instance_of(value.get(), expected);
 }
 
 // An attribute of a module, imported through the interpreter at call time so that a replaced
@@ -221,11 +205,6 @@ PyObject* timezone_from_name(PyObject*, PyObject* const* args, Py_ssize_t nargsf
     }
     return checked_instance(std::move(zone), api.TZInfoType, "tzinfo");
   });
-}
-
-template <auto function>
-PyCFunction fastcall_entry() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef definitions[] = {

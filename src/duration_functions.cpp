@@ -54,11 +54,6 @@ PyObject* seconds_to_duration_string(PyObject*, PyObject* const* args, Py_ssize_
   });
 }
 
-template <auto function>
-PyCFunction fastcall_entry() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef definitions[] = {
     {"parse_duration_ms", fastcall_entry<parse_duration_ms>(), METH_FASTCALL | METH_KEYWORDS,
      "parse_duration_ms(s)\n--\n\n"},

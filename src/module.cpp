@@ -3,6 +3,7 @@
 #include "src/py_ref.h"
 
 #include "src/boundary.h"
+#include "src/convert.h"
 #include "src/registry.h"
 
 namespace tolvo::bindings {
@@ -24,14 +25,6 @@ PyObject* interned(const char* text) {
   PyObject* name = PyUnicode_InternFromString(text);
   if (name == nullptr) throw_pending_error();
   return name;
-}
-
-[[noreturn]] void throw_not_instance_of(PyObject* object, const char* expected) {
-  PyRef type_name = PyRef::steal(PyType_GetQualName(Py_TYPE(object)));
-  if (!type_name) throw_pending_error();
-  PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", type_name.get(),
-               expected);
-  throw PythonErrorSet{};
 }
 
 // Appends `name` to the module's __all__ (made when missing) and sets the attribute.

@@ -40,11 +40,6 @@ PyObject* build_namespaced_name(PyObject*, PyObject* const* args, Py_ssize_t nar
   });
 }
 
-template <auto function>
-PyCFunction fastcall_entry() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef definitions[] = {
     {"to_snake_case", fastcall_entry<to_snake_case>(), METH_FASTCALL | METH_KEYWORDS,
      "to_snake_case(name)\n--\n\n"},

@@ -14,6 +14,12 @@ struct FunctionRegistration {
   explicit FunctionRegistration(PyMethodDef* definition);
 };
 
+// A fast-call-with-keywords entry as the PyCFunction that a method table holds.
+template <auto function>
+PyCFunction fastcall_entry() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 // The contributed class of this name (its type maker), or null.
 PyTypeObject* (*registered_class(const char* name))();
 

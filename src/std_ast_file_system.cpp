@@ -53,8 +53,8 @@ PyObject* all_files(PyObject* self, PyObject*) {
 }
 
 PyMethodDef methods[] = {
-    {"read_to_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_to_string)),
-     METH_FASTCALL | METH_KEYWORDS, "read_to_string($self, path)\n--\n\n"},
+    {"read_to_string", fastcall_entry<read_to_string>(), METH_FASTCALL | METH_KEYWORDS,
+     "read_to_string($self, path)\n--\n\n"},
     {"all_files", all_files, METH_NOARGS, "all_files($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
