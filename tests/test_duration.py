@@ -5,18 +5,10 @@ import math
 import pytest
 
 import tolvo_rs
+from cases import Raises, check
 
 UNBOUNDED_MS = 3_153_600_000_000
 INT64_MAX = 2**63 - 1
-
-
-class Raises:
-    def __init__(self, kind, message):
-        self.kind = kind
-        self.message = message
-
-    def __repr__(self):
-        return f"Raises({self.kind.__name__}, {self.message!r})"
 
 
 def bad(text, component):
@@ -26,19 +18,6 @@ def bad(text, component):
         "Please use a valid duration, like '10m', '1h', or '1h30m'. "
         "Read more at README.md#duration-strings",
     )
-
-
-def check(function, args, expected, kwargs=None):
-    kwargs = kwargs or {}
-    if isinstance(expected, Raises):
-        with pytest.raises(expected.kind) as caught:
-            function(*args, **kwargs)
-        assert type(caught.value) is expected.kind
-        assert str(caught.value) == expected.message
-    else:
-        result = function(*args, **kwargs)
-        assert type(result) is type(expected)
-        assert result == expected
 
 
 class Str(str):

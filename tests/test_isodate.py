@@ -8,18 +8,11 @@ from datetime import date, time, timedelta, timezone
 
 import pytest
 
+import cases
 import tolvo_rs
+from cases import Raises
 
 UTC = timezone.utc
-
-
-class Raises:
-    def __init__(self, kind, message):
-        self.kind = kind
-        self.message = message
-
-    def __repr__(self):
-        return f"Raises({self.kind.__name__}, {self.message!r})"
 
 
 def host_error(make):
@@ -32,17 +25,8 @@ def host_error(make):
 
 
 def check(function, args, expected, kwargs=None):
-    kwargs = kwargs or {}
-    if isinstance(expected, Raises):
-        with pytest.raises(expected.kind) as caught:
-            function(*args, **kwargs)
-        assert type(caught.value) is expected.kind
-        assert str(caught.value) == expected.message
-    else:
-        result = function(*args, **kwargs)
-        assert type(result) is type(expected)
-        # repr shows the zone's name and whether it is the UTC singleton; == compares offsets only.
-        assert repr(result) == repr(expected)
+    # repr shows the zone's name and whether it is the UTC singleton; == compares offsets only.
+    cases.check(function, args, expected, kwargs, same=lambda a, b: repr(a) == repr(b))
 
 
 class Str(str):

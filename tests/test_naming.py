@@ -5,27 +5,7 @@ import concurrent.futures
 import pytest
 
 import tolvo_rs
-
-
-class Raises:
-    def __init__(self, kind, message):
-        self.kind = kind
-        self.message = message
-
-    def __repr__(self):
-        return f"Raises({self.kind.__name__}, {self.message!r})"
-
-
-def check(function, args, kwargs, expected):
-    if isinstance(expected, Raises):
-        with pytest.raises(expected.kind) as caught:
-            function(*args, **kwargs)
-        assert type(caught.value) is expected.kind
-        assert str(caught.value) == expected.message
-    else:
-        result = function(*args, **kwargs)
-        assert type(result) is str
-        assert result == expected
+from cases import Raises, check
 
 
 class Str(str):
@@ -85,7 +65,7 @@ TO_SNAKE_CASE = [
 
 @pytest.mark.parametrize(("name", "expected"), TO_SNAKE_CASE)
 def test_to_snake_case(name, expected):
-    check(tolvo_rs.to_snake_case, (name,), {}, expected)
+    check(tolvo_rs.to_snake_case, (name,), expected)
 
 
 CONTROLS = [chr(c) for c in [*range(0x20), *range(0x7F, 0xA0)]]
@@ -151,7 +131,7 @@ BUILD_NAMESPACED_NAME = [
 
 @pytest.mark.parametrize(("args", "kwargs", "expected"), BUILD_NAMESPACED_NAME)
 def test_build_namespaced_name(args, kwargs, expected):
-    check(tolvo_rs.build_namespaced_name, args, kwargs, expected)
+    check(tolvo_rs.build_namespaced_name, args, expected, kwargs)
 
 
 TO_SNAKE_CASE_BINDING = [
@@ -172,7 +152,7 @@ TO_SNAKE_CASE_BINDING = [
 
 @pytest.mark.parametrize(("args", "kwargs", "expected"), TO_SNAKE_CASE_BINDING)
 def test_to_snake_case_binding(args, kwargs, expected):
-    check(tolvo_rs.to_snake_case, args, kwargs, expected)
+    check(tolvo_rs.to_snake_case, args, expected, kwargs)
 
 
 @pytest.mark.parametrize(
