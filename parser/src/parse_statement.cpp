@@ -380,6 +380,10 @@ Stmt* Parser::parse_import_from() {
     bool parenthesized = eat(TokenKind::kLPar);
     do {
       if (parenthesized && at(TokenKind::kRPar) && scratch_.size() > names) break;
+      if (!parenthesized && at(TokenKind::kNewline) && scratch_.size() > names) {
+        return fail("trailing comma not allowed without surrounding parentheses",
+                    tokens_[pos_ - 1].range());
+      }
       uint32_t alias_begin = start();
       auto name = parse_name();
       if (!name) return nullptr;
@@ -395,12 +399,7 @@ Stmt* Parser::parse_import_from() {
       alias->range = from(alias_begin);
       push(alias);
     } while (eat(TokenKind::kComma));
-    if (parenthesized) {
-      if (!expect(TokenKind::kRPar)) return nullptr;
-    } else if (tokens_[pos_ - 1].kind == TokenKind::kComma) {
-      return fail("trailing comma not allowed without surrounding parentheses",
-                  tokens_[pos_ - 1].range());
-    }
+    if (parenthesized && !expect(TokenKind::kRPar)) return nullptr;
   }
   s->names = take<Alias>(names);
   s->range = from(begin);
@@ -793,19 +792,32 @@ Stmt* Parser::parse_with(uint32_t begin, bool is_async) {
     parenthesized_items = tokens_[i].kind == TokenKind::kRPar &&
                           tokens_[i + 1].kind == TokenKind::kColon;
   }
-  if (parenthesized_items) advance();
+  uint32_t saved_pos = pos_;
   size_t items = mark();
-  do {
-    if (parenthesized_items && at(TokenKind::kRPar) && scratch_.size() > items) break;
-    auto* item = arena_.make<WithItem>();
-    item->context_expr = TRY(parse_expression());
-    if (eat(TokenKind::kAs)) {
-      item->optional_vars = TRY(parse_target_expression());
-      if (!set_target(item->optional_vars, ExprContext::kStore, TargetUse::kWith)) return nullptr;
-    }
-    push(item);
-  } while (eat(TokenKind::kComma));
-  if (parenthesized_items && !expect(TokenKind::kRPar)) return nullptr;
+  auto parse_items = [&](bool in_parentheses) -> bool {
+    if (in_parentheses) advance();
+    do {
+      if (in_parentheses && at(TokenKind::kRPar) && scratch_.size() > items) break;
+      auto* item = arena_.make<WithItem>();
+      item->context_expr = TRY_BOOL(parse_expression());
+      if (eat(TokenKind::kAs)) {
+        item->optional_vars = TRY_BOOL(parse_target_expression());
+        if (!set_target(item->optional_vars, ExprContext::kStore, TargetUse::kWith)) {
+          return false;
+        }
+      }
+      push(item);
+    } while (eat(TokenKind::kComma));
+    return !in_parentheses || expect(TokenKind::kRPar);
+  };
+  if (parenthesized_items && !parse_items(true)) {
+    // Not items after all ("with (yield):"): read it as one parenthesized expression.
+    pos_ = saved_pos;
+    scratch_.resize(items);
+    error_.reset();
+    parenthesized_items = false;
+  }
+  if (!parenthesized_items && !parse_items(false)) return nullptr;
   s->items = take<WithItem>(items);
   if (!expect(TokenKind::kColon)) return nullptr;
   auto body = parse_block();
