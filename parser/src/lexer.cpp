@@ -81,7 +81,8 @@ LexResult Lexer::run() {
   tokens_.reserve(source_.size() / 4 + 16);
   if (source_.size() >= 0xFFFFFFF0u) {
     fail("source is too large", 0, 0);
-  } else if (const void* nul = std::memchr(source_.data(), 0, source_.size())) {
+  } else if (const void* nul = source_.empty() ? nullptr
+                                                 : std::memchr(source_.data(), 0, source_.size())) {
     uint32_t at = uint32_t(static_cast<const char*>(nul) - source_.data());
     fail("source code cannot contain null bytes", at, at + 1);
   } else {

@@ -415,6 +415,8 @@ Expr* Parser::parse_primary() {
         e = TRY(parse_call(begin, e));
         break;
       case TokenKind::kLSqb: {
+        DepthGuard guard(*this);
+        if (!guard.ok()) return nullptr;
         advance();
         Expr* slice = TRY(parse_slices());
         if (!expect(TokenKind::kRSqb)) return nullptr;

@@ -82,7 +82,8 @@ bool Parser::expect(TokenKind k) {
 }
 
 bool Parser::enter() {
-  if (depth_ >= kMaxNestingDepth) {
+  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (depth_ >= kMaxNestingDepth || stack_base_ - here > kMaxStackBytes) {
     fail("too many nested parentheses, blocks or expressions", tok().range());
     return false;
   }
@@ -119,6 +120,7 @@ std::optional<Identifier> Parser::parse_name() {
 }
 
 std::optional<List<Stmt>> Parser::parse_file() {
+  stack_base_ = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   size_t list = mark();
   while (!at(TokenKind::kEndMarker)) {
     if (at(TokenKind::kError)) {

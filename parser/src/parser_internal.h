@@ -35,6 +35,10 @@ namespace tolvo::parser {
 // parser follows by recursion. The tokenizer already refuses more than 200 brackets and 100
 // indentation levels, as CPython does; this bounds the rest so that a 2 MiB stack suffices.
 inline constexpr uint32_t kMaxNestingDepth = 400;
+// Stack the recursion may use below parse_file's frame. Frame sizes differ between builds (a
+// sanitizer build's are several times larger), so the depth alone cannot promise that a 2 MiB
+// worker stack suffices; this budget does, with a quarter of it left to the caller.
+inline constexpr uintptr_t kMaxStackBytes = 1536 << 10;
 
 // Character names of "\N{...}" escapes resolved so far in one parse.
 class CharacterNames {
@@ -234,9 +238,7 @@ class Parser {
   std::vector<void*> scratch_;
   std::string string_buffer_;  // reused for literal values
   CharacterNames character_names_;
-  // Inside a function body (for "await" outside async is a compile error, not a parse error, so
-  // only this parser's own checks read it).
-  uint32_t fstring_depth_ = 0;
+  uintptr_t stack_base_ = 0;
 };
 
 // Counts one level of recursion for the life of a scope.
