@@ -195,44 +195,53 @@ std::string quoted_form(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
   out += '"';
+  // ICU's macros index with 32 bits, so texts beyond 2 GiB are walked in windows; a window ends
+  // only between two characters, never inside one.
+  constexpr size_t kWindow = size_t{1} << 30;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  // ICU's macros index with 32 bits; a message never quotes more than 2 GiB of input.
-  const int32_t limit =
-      text.size() > size_t{INT32_MAX} ? INT32_MAX : static_cast<int32_t>(text.size());
-  int32_t i = 0;
-  while (i < limit) {
-    const int32_t start = i;
-    UChar32 c;
-    U8_NEXT(bytes, i, limit, c);
-    switch (c) {
-      case 0:
-        out += "\\0";
-        continue;
-      case '\t':
-        out += "\\t";
-        continue;
-      case '\n':
-        out += "\\n";
-        continue;
-      case '\r':
-        out += "\\r";
-        continue;
-      case '\\':
-        out += "\\\\";
-        continue;
-      case '"':
-        out += "\\\"";
-        continue;
-      default:
-        break;
+  size_t base = 0;
+  while (base < text.size()) {
+    const size_t remaining = text.size() - base;
+    const bool last_window = remaining <= size_t{INT32_MAX};
+    const auto limit = static_cast<int32_t>(last_window ? remaining : size_t{INT32_MAX});
+    int32_t i = 0;
+    while (i < limit && (last_window || static_cast<size_t>(i) < kWindow)) {
+      const int32_t start = i;
+      UChar32 c;
+      U8_NEXT(bytes + base, i, limit, c);
+      switch (c) {
+        case 0:
+          out += "\\0";
+          continue;
+        case '\t':
+          out += "\\t";
+          continue;
+        case '\n':
+          out += "\\n";
+          continue;
+        case '\r':
+          out += "\\r";
+          continue;
+        case '\\':
+          out += "\\\\";
+          continue;
+        case '"':
+          out += "\\\"";
+          continue;
+        default:
+          break;
+      }
+      if (c >= 0x20 && c < 0x7F) {
+        out += static_cast<char>(c);
+      } else if (c < 0) {
+        out += "\xEF\xBF\xBD";
+      } else if (needs_unicode_escape(c)) {
+        append_unicode_escape(out, c);
+      } else {
+        out.append(text.data() + base + start, static_cast<size_t>(i - start));
+      }
     }
-    if (c < 0) {
-      out += "\xEF\xBF\xBD";
-    } else if (needs_unicode_escape(c)) {
-      append_unicode_escape(out, c);
-    } else {
-      out.append(text.data() + start, static_cast<size_t>(i - start));
-    }
+    base += static_cast<size_t>(i);
   }
   out += '"';
   return out;
