@@ -144,10 +144,11 @@ std::expected<IsoDateTime, std::string> parse_datetime_with_default_date(
   const std::string_view trimmed = trim_blanks(text);
   if (trimmed.empty()) return datetime_error("String does not contain a date: ", text);
 
-  // A failed "T" cut falls through to the later readings, so that month names written in upper
-  // case (OCT, SEPT, AUGUST) still read.
+  // Any "T" makes the text an ISO date-time or nothing; upper-case month names holding a T
+  // (OCT, SEPTEMBER) are therefore refused.
   if (const size_t t = trimmed.find('T'); t != std::string_view::npos) {
     if (auto result = date_and_time(trimmed.substr(0, t), trimmed.substr(t + 1))) return *result;
+    return datetime_error(kUnknown, text);
   }
   if (const size_t space = trimmed.find(' ');
       space != std::string_view::npos && is_digit(trimmed[0])) {
