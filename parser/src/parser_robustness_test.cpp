@@ -246,7 +246,7 @@ TEST(ParserRobustnessTest, RandomTextGivesTreeOrError) {
       "await", "async", "match",      "case", "type", "import", "from", "as",    "not",    "in",
       "is",    "\\",    "\f",         "\x00", "\x01", "$",      "?",    "`"};
   std::mt19937 rng(12345);
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 20000; ++i) {
     std::string text;
     size_t length = rng() % 120;
     int mode = i % 3;
