@@ -5,8 +5,11 @@
 #include <unicode/casemap.h>
 #include <unicode/stringpiece.h>
 #include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unicode/utypes.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -145,11 +148,62 @@ bool is_ascii(std::string_view text) {
   return true;
 }
 
-// A character across which no case mapping looks: neither cased nor case-ignorable.
-bool breaks_case_context(char c) {
-  const auto code = static_cast<unsigned char>(c);
-  return code < 0x80 && !u_hasBinaryProperty(code, UCHAR_CASED) &&
-         !u_hasBinaryProperty(code, UCHAR_CASE_IGNORABLE);
+// In UTF-8 the bytes CE A3 are always U+03A3 (CE is never a continuation byte).
+constexpr std::string_view kCapitalSigma = "\xce\xa3";
+constexpr std::string_view kSmallSigma = "\xcf\x83";
+constexpr std::string_view kFinalSigma = "\xcf\x82";
+
+// The character that starts at `pos` (negative when ill-formed) and its length in bytes. Decodes
+// at most four bytes, so ICU's 32-bit indices suffice for texts of any length.
+UChar32 char_at(std::string_view text, size_t pos, size_t& length) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + pos);
+  const int32_t window = static_cast<int32_t>(std::min<size_t>(text.size() - pos, 4));
+  int32_t end = 0;
+  UChar32 c;
+  U8_NEXT(bytes, end, window, c);
+  length = static_cast<size_t>(end);
+  return c;
+}
+
+// The same for the character that ends just before `pos`.
+UChar32 char_before(std::string_view text, size_t pos, size_t& length) {
+  const size_t window = std::min<size_t>(pos, 4);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data() + pos - window);
+  int32_t start = static_cast<int32_t>(window);
+  UChar32 c;
+  U8_PREV(bytes, 0, start, c);
+  length = window - static_cast<size_t>(start);
+  return c;
+}
+
+// Case-ignorable characters are skipped before the cased test, as ICU's own Final_Sigma does.
+bool is_case_ignorable(UChar32 c) { return c >= 0 && u_hasBinaryProperty(c, UCHAR_CASE_IGNORABLE); }
+bool is_cased(UChar32 c) { return c >= 0 && u_hasBinaryProperty(c, UCHAR_CASED); }
+
+// Whether the capital sigma at `pos` is final: a cased letter comes before it and none after it,
+// case-ignorable characters skipped on both sides.
+bool is_final_sigma(std::string_view text, size_t pos) {
+  bool preceded = false;
+  for (size_t i = pos, length; i > 0; i -= length) {
+    const UChar32 c = char_before(text, i, length);
+    if (!is_case_ignorable(c)) {
+      preceded = is_cased(c);
+      break;
+    }
+  }
+  if (!preceded) return false;
+  for (size_t i = pos + kCapitalSigma.size(), length; i < text.size(); i += length) {
+    const UChar32 c = char_at(text, i, length);
+    if (!is_case_ignorable(c)) return !is_cased(c);
+  }
+  return true;
+}
+
+void lowercase_piece(std::string_view piece, icu::StringByteSink<std::string>& sink) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::StringPiece bytes(piece.data(), static_cast<int32_t>(piece.size()));
+  icu::CaseMap::utf8ToLower("", 0, bytes, sink, nullptr, status);
+  if (U_FAILURE(status)) throw InternalFault("could not lowercase text");
 }
 
 }  // namespace
@@ -160,20 +214,41 @@ std::string full_lowercase(std::string_view text, size_t max_chunk) {
   std::string out;
   out.reserve(text.size());
   icu::StringByteSink<std::string> sink(&out);
-  while (!text.empty()) {
-    size_t length = text.size();
-    if (length > max_chunk) {
-      // ICU takes at most max_chunk bytes at once. A chunk ends just after a context break, so
-      // that Final_Sigma sees in each chunk what it would see in the whole text.
-      length = max_chunk;
-      while (length > 0 && !breaks_case_context(text[length - 1])) --length;
-      if (length == 0) throw InternalFault("text too long to lowercase");
+  if (text.size() <= max_chunk) {
+    lowercase_piece(text, sink);
+    return out;
+  }
+  // In the root locale only the capital sigma's mapping depends on its neighbours: pieces that
+  // hold none lowercase alike wherever they are cut, and each sigma is decided on the whole text.
+  for (size_t pos = 0; pos < text.size();) {
+    if (text.substr(pos, kCapitalSigma.size()) == kCapitalSigma) {
+      out += is_final_sigma(text, pos) ? kFinalSigma : kSmallSigma;
+      pos += kCapitalSigma.size();
+      continue;
     }
-    UErrorCode status = U_ZERO_ERROR;
-    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(length)),
-                              sink, nullptr, status);
-    if (U_FAILURE(status)) throw InternalFault("could not lowercase text");
-    text.remove_prefix(length);
+    size_t length = std::min(text.size() - pos, max_chunk);
+    const size_t sigma = text.substr(pos, length + 1).find(kCapitalSigma);
+    if (sigma != std::string_view::npos) {
+      length = sigma;
+    } else {
+      // Cut between two units as ICU decodes them: characters, or ill-formed byte runs.
+      size_t end = length;
+      if (pos + end < text.size() && is_continuation_byte(text[pos + end])) {
+        size_t lead = end;
+        for (int back = 0; back < 3 && lead > 0 && is_continuation_byte(text[pos + lead]); ++back) {
+          --lead;
+        }
+        // A lead byte always starts a unit; stray continuation bytes are units of their own.
+        if (!is_continuation_byte(text[pos + lead])) {
+          size_t unit;
+          char_at(text, pos + lead, unit);
+          if (lead + unit > end) end = lead > 0 ? lead : unit;
+        }
+      }
+      length = end;
+    }
+    lowercase_piece(text.substr(pos, length), sink);
+    pos += length;
   }
   return out;
 }
