@@ -2,7 +2,9 @@
 timezone_from_name as Python sees them."""
 
 import datetime
+import sys
 import threading
+import types
 import zoneinfo
 from datetime import date, time, timedelta, timezone
 
@@ -595,6 +597,20 @@ def test_timezone_from_name_checks_and_passes_on(monkeypatch):
         tolvo_rs.timezone_from_name("UTC")
     # The empty name imports nothing.
     assert tolvo_rs.timezone_from_name("") is None
+
+
+def test_modules_are_imported_as_sys_modules_has_them(monkeypatch):
+    # A module replaced in sys.modules is the one asked; a None entry blocks the import.
+    replaced = types.ModuleType("datetime")
+    replaced.timezone = lambda delta, name: timezone(delta, "zone " + name)
+    monkeypatch.setitem(sys.modules, "datetime", replaced)
+    check(tolvo_rs.parse_iso_time, ("12:00+01",), time(12, tzinfo=offset_zone(3_600, "zone +01")))
+    monkeypatch.setitem(sys.modules, "zoneinfo", None)
+    check(
+        tolvo_rs.timezone_from_name,
+        ("UTC",),
+        Raises(ModuleNotFoundError, "import of zoneinfo halted; None in sys.modules"),
+    )
 
 
 TEXT_FUNCTIONS = [
