@@ -23,6 +23,7 @@ from __future__ import annotations
 
 import argparse
 import ast
+import bisect
 import collections
 import io
 import json
@@ -336,7 +337,6 @@ REQUIRED_ROLES = {
     "keyword.value", "Dict.keys", "Dict.values",
 }
 FSTRING_INNER_ROLES = {"JoinedStr.values", "FormattedValue.format_spec"}
-EXTRA_FIELDS = {"name_range", "arg_range", "parts"}
 MISSING = object()
 SURROGATE = re.compile("[\ud800-\udfff]")
 SPACE = b" \t\f\r\n\\"
@@ -563,8 +563,6 @@ class TreeComparison:
         (and after the type parameters' brackets)."""
         if self.tokens is None:
             return
-        import bisect
-
         i = bisect.bisect_left(self.token_starts, name_end)
         depth = 0
         start = None
@@ -597,8 +595,6 @@ class TreeComparison:
         """Parts of an implicit concatenation: the string tokens inside the constant's range."""
         if self.tokens is None:
             return
-        import bisect
-
         start, end = t["range"]
         i = bisect.bisect_left(self.token_starts, start)
         expected = []
