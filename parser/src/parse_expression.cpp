@@ -797,8 +797,9 @@ Expr* Parser::parse_call(uint32_t begin, Expr* func) {
       pos_ += 2;
       keyword->value = TRY(parse_expression());
       keyword->range = from(item_begin);
-      // The same name twice would make the call fail at run time; refuse it here.
-      if (repeated(keyword->arg.text)) {
+      // The same name twice would make the call fail at run time; refuse it here. A class
+      // statement's arguments (no callee) are left to CPython's rules, which accept them.
+      if (func && repeated(keyword->arg.text)) {
         return fail("keyword argument repeated: " + std::string(keyword->arg.text),
                     keyword->arg.range);
       }

@@ -150,11 +150,8 @@ Expr* Parser::parse_literal_expression() {
   // signed_number ['+' | '-' imaginary_number] | strings
   uint32_t begin = start();
   if (at(TokenKind::kString) || at(TokenKind::kFStringStart)) {
-    Expr* e = TRY(parse_strings());
-    if (e->kind == ExprKind::kJoinedStr) {
-      return fail("patterns may only match literals and attribute lookups", e->range);
-    }
-    return e;
+    // An f-string here is refused by CPython's compiler, not by its parser.
+    return parse_strings();
   }
   bool negative = at(TokenKind::kMinus);
   if (negative) advance();
@@ -295,7 +292,7 @@ Pattern* Parser::parse_mapping_pattern() {
     if (mapping->has_rest) return fail_here();
     if (at(TokenKind::kDoubleStar)) {
       advance();
-      if (!at(TokenKind::kName)) return fail_here();
+      if (!at(TokenKind::kName) || text_of(tok()) == "_") return fail_here();
       mapping->rest = identifier(tok());
       mapping->has_rest = true;
       advance();

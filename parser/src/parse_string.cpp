@@ -69,29 +69,6 @@ char* put_code_point(char* out, uint32_t cp) {
   return out;
 }
 
-}  // namespace
-
-// The code point of a character name ("EM DASH") or an alias, or -1. ICU's lookup searches its
-// name tables, so each parse remembers the names it has seen.
-int32_t CharacterNames::lookup(std::string_view upper_name) {
-  auto it = cache_.find(std::string(upper_name));
-  if (it != cache_.end()) return it->second;
-  std::string name(upper_name);
-  int32_t result = -1;
-  for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-    UErrorCode status = U_ZERO_ERROR;
-    UChar32 value = u_charFromName(choice, name.c_str(), &status);
-    if (U_SUCCESS(status) && value >= 0) {
-      result = value;
-      break;
-    }
-  }
-  cache_.emplace(std::move(name), result);
-  return result;
-}
-
-namespace {
-
 bool needs_decoding(std::string_view body, bool fstring) {
   for (char c : body) {
     if (c == '\\' || c == '\r' || (fstring && (c == '{' || c == '}'))) return true;
@@ -499,6 +476,10 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
   if (eat(TokenKind::kExclamation)) {
     std::string_view name = at(TokenKind::kName) ? text_of(tok()) : std::string_view();
     if (name.empty()) return fail("f-string: missing conversion character", tok().range());
+    if (tok().start != prev_end()) {
+      return fail("f-string: conversion type must come right after the exclamanation mark",
+                  TextRange{prev_end() - 1, tok().end});
+    }
     if (name != "s" && name != "r" && name != "a") {
       return fail("f-string: invalid conversion character '" + std::string(name) +
                       "': expected 's', 'r', or 'a'",

@@ -47,6 +47,8 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "\xEF\xBB\xBFx = 1\n",  // a byte order mark
       "x = 1;\nif x: y = 2; z = 3;\n",
       "if x:\n\tpass\n",
+      "class A(a=1, a=2): pass\n",  // only calls refuse a repeated keyword
+      "match x:\n case f'x': pass\n",
       "",
       "# only a comment",
   };
@@ -116,6 +118,10 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"import a.", "invalid syntax at byte range 8..9"},
       {"x = 1 +\ny = 'abc", "unterminated string literal (detected at line 2) at byte range 12..13"},
       {"@x\nx = 1", "invalid syntax at byte range 3..4"},
+      {"match x:\n case {1: a, **_}: pass", "invalid syntax at byte range 24..25"},
+      {"f'{a ! r}'",
+       "f-string: conversion type must come right after the exclamanation mark at byte range "
+       "5..8"},
   };
   for (const RefuseCase& c : cases) {
     auto result = parse_module(c.source);
@@ -278,6 +284,7 @@ TEST(ParserTest, StringValues) {
       {"'a\\nb\\t\\\\\\'\\\"'", "a\nb\t\\'\""},
       {"'\\x41\\101\\u00e9\\U0001F600'", "AA\xC3\xA9\xF0\x9F\x98\x80"},
       {"'\\N{EM DASH}\\N{latin small letter a}'", "\xE2\x80\x94" "a"},
+      {"'\\N{NBSP}\\N{line feed}\\N{VS17}'", "\xC2\xA0\n\xF3\xA0\x84\x80"},  // aliases
       {"'\\d\\q'", "\\d\\q"},  // unknown escapes stay as written
       {"r'\\n\\x'", "\\n\\x"},
       {"'a\\\nb'", "ab"},  // a backslash-newline joins
