@@ -81,8 +81,8 @@ LexResult Lexer::run() {
   tokens_.reserve(source_.size() / 4 + 16);
   if (source_.size() >= 0xFFFFFFF0u) {
     fail("source is too large", 0, 0);
-  } else if (const void* nul = source_.empty() ? nullptr
-                                                 : std::memchr(source_.data(), 0, source_.size())) {
+  } else if (const void* nul =
+                 source_.empty() ? nullptr : std::memchr(source_.data(), 0, source_.size())) {
     uint32_t at = uint32_t(static_cast<const char*>(nul) - source_.data());
     fail("source code cannot contain null bytes", at, at + 1);
   } else {
@@ -158,11 +158,24 @@ bool Lexer::lex_name_or_prefixed_string() {
     bool r = false, b = false, u = false, f = false, valid = true;
     for (uint32_t i = start; i < end; ++i) {
       switch (source_[i] | 0x20) {
-        case 'r': valid &= !r; r = true; break;
-        case 'b': valid &= !b; b = true; break;
-        case 'u': valid &= !u; u = true; break;
-        case 'f': valid &= !f; f = true; break;
-        default: valid = false;
+        case 'r':
+          valid &= !r;
+          r = true;
+          break;
+        case 'b':
+          valid &= !b;
+          b = true;
+          break;
+        case 'u':
+          valid &= !u;
+          u = true;
+          break;
+        case 'f':
+          valid &= !f;
+          f = true;
+          break;
+        default:
+          valid = false;
       }
     }
     valid &= !(u && end - start > 1) && !(b && f);
@@ -263,13 +276,26 @@ bool Lexer::verify_end_of_number(uint32_t start, const char* kind) {
   };
   bool keyword = false;
   switch (c) {
-    case 'a': keyword = follows("nd"); break;
-    case 'e': keyword = follows("lse"); break;
-    case 'f': keyword = follows("or"); break;
-    case 'i': keyword = follows("f") || follows("n") || follows("s"); break;
-    case 'n': keyword = follows("ot"); break;
-    case 'o': keyword = follows("r"); break;
-    default: break;
+    case 'a':
+      keyword = follows("nd");
+      break;
+    case 'e':
+      keyword = follows("lse");
+      break;
+    case 'f':
+      keyword = follows("or");
+      break;
+    case 'i':
+      keyword = follows("f") || follows("n") || follows("s");
+      break;
+    case 'n':
+      keyword = follows("ot");
+      break;
+    case 'o':
+      keyword = follows("r");
+      break;
+    default:
+      break;
   }
   if (keyword) return true;
   char buffer[64];
@@ -292,7 +318,9 @@ bool Lexer::lex_number() {
   if (c == '0' && (base == 'x' || base == 'o' || base == 'b')) {
     const char* kind = base == 'x' ? "hexadecimal" : base == 'o' ? "octal" : "binary";
     auto in_base = [&](unsigned char d) {
-      return base == 'x' ? is_hex_digit(d) : base == 'o' ? (d >= '0' && d <= '7') : (d == '0' || d == '1');
+      return base == 'x'   ? is_hex_digit(d)
+             : base == 'o' ? (d >= '0' && d <= '7')
+                           : (d == '0' || d == '1');
     };
     cursor_.advance(2);
     auto bad_digit = [&]() {
@@ -436,10 +464,18 @@ bool Lexer::lex_operator() {
         kind = with_equal(TokenKind::kColon, TokenKind::kColonEqual);
       }
       break;
-    case ',': kind = TokenKind::kComma; break;
-    case ';': kind = TokenKind::kSemi; break;
-    case '~': kind = TokenKind::kTilde; break;
-    case '+': kind = with_equal(TokenKind::kPlus, TokenKind::kPlusEqual); break;
+    case ',':
+      kind = TokenKind::kComma;
+      break;
+    case ';':
+      kind = TokenKind::kSemi;
+      break;
+    case '~':
+      kind = TokenKind::kTilde;
+      break;
+    case '+':
+      kind = with_equal(TokenKind::kPlus, TokenKind::kPlusEqual);
+      break;
     case '-':
       if (c1 == '>') {
         kind = TokenKind::kRArrow;
@@ -464,13 +500,27 @@ bool Lexer::lex_operator() {
         kind = with_equal(TokenKind::kSlash, TokenKind::kSlashEqual);
       }
       break;
-    case '|': kind = with_equal(TokenKind::kVBar, TokenKind::kVBarEqual); break;
-    case '&': kind = with_equal(TokenKind::kAmper, TokenKind::kAmperEqual); break;
-    case '^': kind = with_equal(TokenKind::kCircumflex, TokenKind::kCircumflexEqual); break;
-    case '%': kind = with_equal(TokenKind::kPercent, TokenKind::kPercentEqual); break;
-    case '@': kind = with_equal(TokenKind::kAt, TokenKind::kAtEqual); break;
-    case '=': kind = with_equal(TokenKind::kEqual, TokenKind::kEqEqual); break;
-    case '!': kind = with_equal(TokenKind::kExclamation, TokenKind::kNotEqual); break;
+    case '|':
+      kind = with_equal(TokenKind::kVBar, TokenKind::kVBarEqual);
+      break;
+    case '&':
+      kind = with_equal(TokenKind::kAmper, TokenKind::kAmperEqual);
+      break;
+    case '^':
+      kind = with_equal(TokenKind::kCircumflex, TokenKind::kCircumflexEqual);
+      break;
+    case '%':
+      kind = with_equal(TokenKind::kPercent, TokenKind::kPercentEqual);
+      break;
+    case '@':
+      kind = with_equal(TokenKind::kAt, TokenKind::kAtEqual);
+      break;
+    case '=':
+      kind = with_equal(TokenKind::kEqual, TokenKind::kEqEqual);
+      break;
+    case '!':
+      kind = with_equal(TokenKind::kExclamation, TokenKind::kNotEqual);
+      break;
     case '<':
       if (c1 == '<') {
         kind = c2 == '=' ? TokenKind::kLeftShiftEqual : TokenKind::kLeftShift;

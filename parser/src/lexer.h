@@ -48,8 +48,8 @@ class Lexer {
 
  private:
   struct Bracket {
-    char open;             // '(', '[', '{', or 'F' for the brace of an f-string replacement field
-    bool in_format_spec;   // for 'F': the field has reached its ':' format spec
+    char open;            // '(', '[', '{', or 'F' for the brace of an f-string replacement field
+    bool in_format_spec;  // for 'F': the field has reached its ':' format spec
     uint32_t offset;
   };
   struct FString {

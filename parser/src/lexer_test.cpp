@@ -43,11 +43,13 @@ TEST(LexerTest, TokensOfTrickyInputs) {
       {"if a:\n  b\n\n  # c\n  c\nd\n",
        "if:if NAME:a ::: NEWLINE INDENT NAME:b NEWLINE NAME:c NEWLINE DEDENT NAME:d NEWLINE "
        "ENDMARKER"},
-      {"if a:\n if b:\n  c\n", "if:if NAME:a ::: NEWLINE INDENT if:if NAME:b ::: NEWLINE INDENT "
-                               "NAME:c NEWLINE DEDENT DEDENT ENDMARKER"},
+      {"if a:\n if b:\n  c\n",
+       "if:if NAME:a ::: NEWLINE INDENT if:if NAME:b ::: NEWLINE INDENT "
+       "NAME:c NEWLINE DEDENT DEDENT ENDMARKER"},
       // A tab reaches column 8, as eight spaces do, and the alternative columns agree.
-      {"if a:\n\tb\n\tc\n", "if:if NAME:a ::: NEWLINE INDENT NAME:b NEWLINE NAME:c NEWLINE "
-                            "DEDENT ENDMARKER"},
+      {"if a:\n\tb\n\tc\n",
+       "if:if NAME:a ::: NEWLINE INDENT NAME:b NEWLINE NAME:c NEWLINE "
+       "DEDENT ENDMARKER"},
       // Brackets join lines; a backslash joins them explicitly.
       {"f(a,\n  b)\n", "NAME:f (:( NAME:a ,:, NAME:b ):) NEWLINE ENDMARKER"},
       {"a = \\\n  1\n", "NAME:a =:= NUMBER:1 NEWLINE ENDMARKER"},
@@ -57,23 +59,29 @@ TEST(LexerTest, TokensOfTrickyInputs) {
        "STRING:rb'a' STRING:Br\"b\" STRING:u'c' FSTRING_START:F' FSTRING_MIDDLE:d FSTRING_END:' "
        "FSTRING_START:fR' FSTRING_MIDDLE:e FSTRING_END:' STRING:rb'''x''' NAME:ub STRING:'f' "
        "NEWLINE ENDMARKER"},
-      {"'a\\'b' r'\\'' '''x\n'y'''", "STRING:'a\\'b' STRING:r'\\'' STRING:'''x\n'y''' NEWLINE "
-                                     "ENDMARKER"},
+      {"'a\\'b' r'\\'' '''x\n'y'''",
+       "STRING:'a\\'b' STRING:r'\\'' STRING:'''x\n'y''' NEWLINE "
+       "ENDMARKER"},
       // F-strings: nested quotes and f-strings, format specs with fields, debug "=", "!r".
       {"f'{x!r:>{w}}'",
        "FSTRING_START:f' {:{ NAME:x !:! NAME:r ::: FSTRING_MIDDLE:> {:{ NAME:w }:} }:} "
        "FSTRING_END:' NEWLINE ENDMARKER"},
-      {"f\"{f'{x}'}\"", "FSTRING_START:f\" {:{ FSTRING_START:f' {:{ NAME:x }:} FSTRING_END:' }:} "
-                        "FSTRING_END:\" NEWLINE ENDMARKER"},
+      {"f\"{f'{x}'}\"",
+       "FSTRING_START:f\" {:{ FSTRING_START:f' {:{ NAME:x }:} FSTRING_END:' }:} "
+       "FSTRING_END:\" NEWLINE ENDMARKER"},
       {"f'{'a'}'", "FSTRING_START:f' {:{ STRING:'a' }:} FSTRING_END:' NEWLINE ENDMARKER"},
-      {"f'a{{b}}{x=}'", "FSTRING_START:f' FSTRING_MIDDLE:a{{b}} {:{ NAME:x =:= }:} FSTRING_END:' "
-                        "NEWLINE ENDMARKER"},
-      {"f'{x[1:2]}'", "FSTRING_START:f' {:{ NAME:x [:[ NUMBER:1 ::: NUMBER:2 ]:] }:} "
-                      "FSTRING_END:' NEWLINE ENDMARKER"},
-      {"f'\\N{DASH}{x}'", "FSTRING_START:f' FSTRING_MIDDLE:\\N{DASH} {:{ NAME:x }:} FSTRING_END:' "
-                          "NEWLINE ENDMARKER"},
-      {"f'{x!=y}'", "FSTRING_START:f' {:{ NAME:x !=:!= NAME:y }:} FSTRING_END:' NEWLINE "
-                    "ENDMARKER"},
+      {"f'a{{b}}{x=}'",
+       "FSTRING_START:f' FSTRING_MIDDLE:a{{b}} {:{ NAME:x =:= }:} FSTRING_END:' "
+       "NEWLINE ENDMARKER"},
+      {"f'{x[1:2]}'",
+       "FSTRING_START:f' {:{ NAME:x [:[ NUMBER:1 ::: NUMBER:2 ]:] }:} "
+       "FSTRING_END:' NEWLINE ENDMARKER"},
+      {"f'\\N{DASH}{x}'",
+       "FSTRING_START:f' FSTRING_MIDDLE:\\N{DASH} {:{ NAME:x }:} FSTRING_END:' "
+       "NEWLINE ENDMARKER"},
+      {"f'{x!=y}'",
+       "FSTRING_START:f' {:{ NAME:x !=:!= NAME:y }:} FSTRING_END:' NEWLINE "
+       "ENDMARKER"},
       // Numbers of every base, underscores, exponents, imaginary; a keyword glued to a number.
       {"0x_Ff 0o17 0b1_0 1_000 1. .5 1e-3 1_0.0_1E+1_0 3j 0 00 0_0 1.5J",
        "NUMBER:0x_Ff NUMBER:0o17 NUMBER:0b1_0 NUMBER:1_000 NUMBER:1. NUMBER:.5 NUMBER:1e-3 "
@@ -81,8 +89,9 @@ TEST(LexerTest, TokensOfTrickyInputs) {
        "ENDMARKER"},
       {"1if x else 2", "NUMBER:1 if:if NAME:x else:else NUMBER:2 NEWLINE ENDMARKER"},
       {"x...y.z", "NAME:x ...:... NAME:y .:. NAME:z NEWLINE ENDMARKER"},
-      {"a->b **= c //= d := e != f", "NAME:a ->:-> NAME:b **=:**= NAME:c //=://= NAME:d :=::= "
-                                     "NAME:e !=:!= NAME:f NEWLINE ENDMARKER"},
+      {"a->b **= c //= d := e != f",
+       "NAME:a ->:-> NAME:b **=:**= NAME:c //=://= NAME:d :=::= "
+       "NAME:e !=:!= NAME:f NEWLINE ENDMARKER"},
       // Soft keywords are names; non-ASCII identifiers are names.
       {"match case type _ π", "NAME:match NAME:case NAME:type NAME:_ NAME:π NEWLINE ENDMARKER"},
   };
@@ -95,20 +104,23 @@ TEST(LexerTest, ErrorsInCPythonsWords) {
        "error: inconsistent use of tabs and spaces in indentation @9..17"},
       {"if a:\n    b\n  c\n", "error: unindent does not match any outer indentation level @12..14"},
       {"x = 'abc\n", "error: unterminated string literal (detected at line 1) @4..5"},
-      {"x = '''abc\n\n", "error: unterminated triple-quoted string literal (detected at line 3) "
-                         "@4..5"},
+      {"x = '''abc\n\n",
+       "error: unterminated triple-quoted string literal (detected at line 3) "
+       "@4..5"},
       {"x = f'{a\n", "error: unterminated f-string literal (detected at line 2) @4..5"},
       {"f'}'", "error: f-string: single '}' is not allowed @2..3"},
       {"f'{a:{b:{c:{d}}}}'", "error: f-string: expressions nested too deeply @11..12"},
       {"a \\ b", "error: unexpected character after line continuation character @2..3"},
       {"a = \\", "error: unexpected character after line continuation character @4..5"},
       {"(]", "error: closing parenthesis ']' does not match opening parenthesis '(' @1..2"},
-      {"(\n]", "error: closing parenthesis ']' does not match opening parenthesis '(' on line 1 "
-               "@2..3"},
+      {"(\n]",
+       "error: closing parenthesis ']' does not match opening parenthesis '(' on line 1 "
+       "@2..3"},
       {")", "error: unmatched ')' @0..1"},
       {"foo(a,", "error: '(' was never closed @3..4"},
-      {"0777", "error: leading zeros in decimal integer literals are not permitted; use an 0o "
-               "prefix for octal integers @0..4"},
+      {"0777",
+       "error: leading zeros in decimal integer literals are not permitted; use an 0o "
+       "prefix for octal integers @0..4"},
       {"0o8", "error: invalid digit '8' in octal literal @2..3"},
       {"0b12", "error: invalid digit '2' in binary literal @3..4"},
       {"0x", "error: invalid hexadecimal literal @0..2"},

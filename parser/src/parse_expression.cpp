@@ -38,19 +38,44 @@ bool starts_expression(TokenKind k) {
 // Binding power of a binary operator, 0 when `k` is none.
 int binary_precedence(TokenKind k, Operator* op) {
   switch (k) {
-    case TokenKind::kVBar: *op = Operator::kBitOr; return 1;
-    case TokenKind::kCircumflex: *op = Operator::kBitXor; return 2;
-    case TokenKind::kAmper: *op = Operator::kBitAnd; return 3;
-    case TokenKind::kLeftShift: *op = Operator::kLShift; return 4;
-    case TokenKind::kRightShift: *op = Operator::kRShift; return 4;
-    case TokenKind::kPlus: *op = Operator::kAdd; return 5;
-    case TokenKind::kMinus: *op = Operator::kSub; return 5;
-    case TokenKind::kStar: *op = Operator::kMult; return 6;
-    case TokenKind::kSlash: *op = Operator::kDiv; return 6;
-    case TokenKind::kDoubleSlash: *op = Operator::kFloorDiv; return 6;
-    case TokenKind::kPercent: *op = Operator::kMod; return 6;
-    case TokenKind::kAt: *op = Operator::kMatMult; return 6;
-    default: return 0;
+    case TokenKind::kVBar:
+      *op = Operator::kBitOr;
+      return 1;
+    case TokenKind::kCircumflex:
+      *op = Operator::kBitXor;
+      return 2;
+    case TokenKind::kAmper:
+      *op = Operator::kBitAnd;
+      return 3;
+    case TokenKind::kLeftShift:
+      *op = Operator::kLShift;
+      return 4;
+    case TokenKind::kRightShift:
+      *op = Operator::kRShift;
+      return 4;
+    case TokenKind::kPlus:
+      *op = Operator::kAdd;
+      return 5;
+    case TokenKind::kMinus:
+      *op = Operator::kSub;
+      return 5;
+    case TokenKind::kStar:
+      *op = Operator::kMult;
+      return 6;
+    case TokenKind::kSlash:
+      *op = Operator::kDiv;
+      return 6;
+    case TokenKind::kDoubleSlash:
+      *op = Operator::kFloorDiv;
+      return 6;
+    case TokenKind::kPercent:
+      *op = Operator::kMod;
+      return 6;
+    case TokenKind::kAt:
+      *op = Operator::kMatMult;
+      return 6;
+    default:
+      return 0;
   }
 }
 
@@ -60,40 +85,67 @@ bool starts_expression_token(TokenKind k) { return starts_expression(k); }
 
 std::string_view Parser::expr_name(const Expr* e) {
   switch (e->kind) {
-    case ExprKind::kAttribute: return "attribute";
-    case ExprKind::kSubscript: return "subscript";
-    case ExprKind::kStarred: return "starred";
-    case ExprKind::kName: return "name";
-    case ExprKind::kList: return "list";
-    case ExprKind::kTuple: return "tuple";
-    case ExprKind::kLambda: return "lambda";
-    case ExprKind::kCall: return "function call";
+    case ExprKind::kAttribute:
+      return "attribute";
+    case ExprKind::kSubscript:
+      return "subscript";
+    case ExprKind::kStarred:
+      return "starred";
+    case ExprKind::kName:
+      return "name";
+    case ExprKind::kList:
+      return "list";
+    case ExprKind::kTuple:
+      return "tuple";
+    case ExprKind::kLambda:
+      return "lambda";
+    case ExprKind::kCall:
+      return "function call";
     case ExprKind::kBoolOp:
     case ExprKind::kBinOp:
-    case ExprKind::kUnaryOp: return "expression";
-    case ExprKind::kGeneratorExp: return "generator expression";
+    case ExprKind::kUnaryOp:
+      return "expression";
+    case ExprKind::kGeneratorExp:
+      return "generator expression";
     case ExprKind::kYield:
-    case ExprKind::kYieldFrom: return "yield expression";
-    case ExprKind::kAwait: return "await expression";
-    case ExprKind::kListComp: return "list comprehension";
-    case ExprKind::kSetComp: return "set comprehension";
-    case ExprKind::kDictComp: return "dict comprehension";
-    case ExprKind::kDict: return "dict literal";
-    case ExprKind::kSet: return "set display";
+    case ExprKind::kYieldFrom:
+      return "yield expression";
+    case ExprKind::kAwait:
+      return "await expression";
+    case ExprKind::kListComp:
+      return "list comprehension";
+    case ExprKind::kSetComp:
+      return "set comprehension";
+    case ExprKind::kDictComp:
+      return "dict comprehension";
+    case ExprKind::kDict:
+      return "dict literal";
+    case ExprKind::kSet:
+      return "set display";
     case ExprKind::kJoinedStr:
-    case ExprKind::kFormattedValue: return "f-string expression";
+    case ExprKind::kFormattedValue:
+      return "f-string expression";
     case ExprKind::kConstant:
       switch (e->as<ConstantExpr>()->constant) {
-        case ConstantKind::kNone: return "None";
-        case ConstantKind::kTrue: return "True";
-        case ConstantKind::kFalse: return "False";
-        case ConstantKind::kEllipsis: return "ellipsis";
-        default: return "literal";
+        case ConstantKind::kNone:
+          return "None";
+        case ConstantKind::kTrue:
+          return "True";
+        case ConstantKind::kFalse:
+          return "False";
+        case ConstantKind::kEllipsis:
+          return "ellipsis";
+        default:
+          return "literal";
       }
-    case ExprKind::kCompare: return "comparison";
-    case ExprKind::kIfExp: return "conditional expression";
-    case ExprKind::kNamedExpr: return "named expression";
-    case ExprKind::kSlice: return "slice";
+    case ExprKind::kCompare:
+      return "comparison";
+    case ExprKind::kIfExp:
+      return "conditional expression";
+    case ExprKind::kNamedExpr:
+      return "named expression";
+    case ExprKind::kSlice:
+      return "slice";
   }
   return "expression";
 }
@@ -141,7 +193,7 @@ bool Parser::set_target(Expr* e, ExprContext ctx, TargetUse use) {
           e->kind != ExprKind::kStarred && e->kind != ExprKind::kLambda &&
           e->kind != ExprKind::kIfExp && e->kind != ExprKind::kNamedExpr) {
         return error("cannot assign to " + name + " here. Maybe you meant '==' instead of '='?",
-                    e->range);
+                     e->range);
       }
       return error("cannot assign to " + name, e->range);
     default:
@@ -290,13 +342,27 @@ Expr* Parser::parse_comparison() {
   while (true) {
     CmpOperator op;
     switch (kind()) {
-      case TokenKind::kEqEqual: op = CmpOperator::kEq; break;
-      case TokenKind::kNotEqual: op = CmpOperator::kNotEq; break;
-      case TokenKind::kLess: op = CmpOperator::kLt; break;
-      case TokenKind::kLessEqual: op = CmpOperator::kLtE; break;
-      case TokenKind::kGreater: op = CmpOperator::kGt; break;
-      case TokenKind::kGreaterEqual: op = CmpOperator::kGtE; break;
-      case TokenKind::kIn: op = CmpOperator::kIn; break;
+      case TokenKind::kEqEqual:
+        op = CmpOperator::kEq;
+        break;
+      case TokenKind::kNotEqual:
+        op = CmpOperator::kNotEq;
+        break;
+      case TokenKind::kLess:
+        op = CmpOperator::kLt;
+        break;
+      case TokenKind::kLessEqual:
+        op = CmpOperator::kLtE;
+        break;
+      case TokenKind::kGreater:
+        op = CmpOperator::kGt;
+        break;
+      case TokenKind::kGreaterEqual:
+        op = CmpOperator::kGtE;
+        break;
+      case TokenKind::kIn:
+        op = CmpOperator::kIn;
+        break;
       case TokenKind::kIs:
         op = CmpOperator::kIs;
         if (peek_token(1).kind == TokenKind::kNot) {
@@ -501,7 +567,8 @@ Expr* Parser::parse_paren_atom() {
   }
   Expr* first = TRY(parse_star_named_expression());
   if (at(TokenKind::kFor) || at(TokenKind::kAsync)) {
-    if (first->kind == ExprKind::kStarred) return fail("iterable unpacking cannot be used in comprehension", first->range);
+    if (first->kind == ExprKind::kStarred)
+      return fail("iterable unpacking cannot be used in comprehension", first->range);
     auto generators = parse_comprehension_clauses();
     if (!generators) return nullptr;
     if (!expect(TokenKind::kRPar)) return nullptr;
@@ -661,8 +728,7 @@ Expr* Parser::parse_brace_atom() {
 
 std::optional<List<Comprehension>> Parser::parse_comprehension_clauses() {
   size_t list = mark();
-  while (at(TokenKind::kFor) ||
-         (at(TokenKind::kAsync) && peek_token(1).kind == TokenKind::kFor)) {
+  while (at(TokenKind::kFor) || (at(TokenKind::kAsync) && peek_token(1).kind == TokenKind::kFor)) {
     auto* c = arena_.make<Comprehension>();
     c->is_async = eat(TokenKind::kAsync);
     advance();
@@ -714,8 +780,7 @@ Expr* Parser::parse_star_targets(ExprContext ctx) {
     tuple->elts = take<Expr>(list);
     result = tuple;
   }
-  if (!set_target(result, ctx,
-                  ctx == ExprContext::kDel ? TargetUse::kDelete : TargetUse::kFor)) {
+  if (!set_target(result, ctx, ctx == ExprContext::kDel ? TargetUse::kDelete : TargetUse::kFor)) {
     return nullptr;
   }
   return result;
@@ -819,8 +884,7 @@ Expr* Parser::parse_call(uint32_t begin, Expr* func) {
         if (!alone) {
           return fail("Generator expression must be parenthesized", from(item_begin));
         }
-        auto* genexp = make<ComprehensionExpr>(ExprKind::kGeneratorExp,
-                                               TextRange{open, tok().end});
+        auto* genexp = make<ComprehensionExpr>(ExprKind::kGeneratorExp, TextRange{open, tok().end});
         genexp->elt = value;
         genexp->value = nullptr;
         genexp->generators = *generators;

@@ -9,20 +9,47 @@ namespace {
 
 bool augmented_operator(TokenKind k, Operator* op) {
   switch (k) {
-    case TokenKind::kPlusEqual: *op = Operator::kAdd; return true;
-    case TokenKind::kMinEqual: *op = Operator::kSub; return true;
-    case TokenKind::kStarEqual: *op = Operator::kMult; return true;
-    case TokenKind::kAtEqual: *op = Operator::kMatMult; return true;
-    case TokenKind::kSlashEqual: *op = Operator::kDiv; return true;
-    case TokenKind::kPercentEqual: *op = Operator::kMod; return true;
-    case TokenKind::kAmperEqual: *op = Operator::kBitAnd; return true;
-    case TokenKind::kVBarEqual: *op = Operator::kBitOr; return true;
-    case TokenKind::kCircumflexEqual: *op = Operator::kBitXor; return true;
-    case TokenKind::kLeftShiftEqual: *op = Operator::kLShift; return true;
-    case TokenKind::kRightShiftEqual: *op = Operator::kRShift; return true;
-    case TokenKind::kDoubleStarEqual: *op = Operator::kPow; return true;
-    case TokenKind::kDoubleSlashEqual: *op = Operator::kFloorDiv; return true;
-    default: return false;
+    case TokenKind::kPlusEqual:
+      *op = Operator::kAdd;
+      return true;
+    case TokenKind::kMinEqual:
+      *op = Operator::kSub;
+      return true;
+    case TokenKind::kStarEqual:
+      *op = Operator::kMult;
+      return true;
+    case TokenKind::kAtEqual:
+      *op = Operator::kMatMult;
+      return true;
+    case TokenKind::kSlashEqual:
+      *op = Operator::kDiv;
+      return true;
+    case TokenKind::kPercentEqual:
+      *op = Operator::kMod;
+      return true;
+    case TokenKind::kAmperEqual:
+      *op = Operator::kBitAnd;
+      return true;
+    case TokenKind::kVBarEqual:
+      *op = Operator::kBitOr;
+      return true;
+    case TokenKind::kCircumflexEqual:
+      *op = Operator::kBitXor;
+      return true;
+    case TokenKind::kLeftShiftEqual:
+      *op = Operator::kLShift;
+      return true;
+    case TokenKind::kRightShiftEqual:
+      *op = Operator::kRShift;
+      return true;
+    case TokenKind::kDoubleStarEqual:
+      *op = Operator::kPow;
+      return true;
+    case TokenKind::kDoubleSlashEqual:
+      *op = Operator::kFloorDiv;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -450,9 +477,8 @@ std::optional<List<TypeParam>> Parser::parse_type_params() {
     param->name = *name;
     if (at(TokenKind::kColon)) {
       if (param->kind != TypeParamKind::kTypeVar) {
-        fail(param->kind == TypeParamKind::kParamSpec
-                 ? "cannot use bound with ParamSpec"
-                 : "cannot use bound with TypeVarTuple",
+        fail(param->kind == TypeParamKind::kParamSpec ? "cannot use bound with ParamSpec"
+                                                      : "cannot use bound with TypeVarTuple",
              tok().range());
         return std::nullopt;
       }
@@ -461,9 +487,8 @@ std::optional<List<TypeParam>> Parser::parse_type_params() {
       if (!param->bound) return std::nullopt;
     }
     if (eat(TokenKind::kEqual)) {
-      param->default_value = param->kind == TypeParamKind::kTypeVarTuple
-                                 ? parse_star_expression()
-                                 : parse_expression();
+      param->default_value = param->kind == TypeParamKind::kTypeVarTuple ? parse_star_expression()
+                                                                         : parse_expression();
       if (!param->default_value) return std::nullopt;
     }
     param->range = from(begin);
@@ -495,8 +520,8 @@ Arguments* Parser::parse_parameters(bool lambda) {
     auto* arg = arena_.make<Arg>();
     arg->arg = *name;
     if (!lambda && eat(TokenKind::kColon)) {
-      arg->annotation = star_annotation && at(TokenKind::kStar) ? parse_star_expression()
-                                                                : parse_expression();
+      arg->annotation =
+          star_annotation && at(TokenKind::kStar) ? parse_star_expression() : parse_expression();
       if (!arg->annotation) return nullptr;
     }
     arg->range = from(param_begin);
@@ -538,8 +563,7 @@ Arguments* Parser::parse_parameters(bool lambda) {
         if (default_value) {
           seen_default = true;
         } else if (seen_default) {
-          return fail("parameter without a default follows parameter with a default",
-                      arg->range);
+          return fail("parameter without a default follows parameter with a default", arg->range);
         }
         ++positional;
       }
@@ -789,8 +813,8 @@ Stmt* Parser::parse_with(uint32_t begin, bool is_async) {
         if (--depth == 0) break;
       }
     }
-    parenthesized_items = tokens_[i].kind == TokenKind::kRPar &&
-                          tokens_[i + 1].kind == TokenKind::kColon;
+    parenthesized_items =
+        tokens_[i].kind == TokenKind::kRPar && tokens_[i + 1].kind == TokenKind::kColon;
   }
   uint32_t saved_pos = pos_;
   size_t items = mark();

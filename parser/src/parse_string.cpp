@@ -24,11 +24,20 @@ Prefix read_prefix(std::string_view text) {
   Prefix p;
   while (p.length < text.size() && text[p.length] != '\'' && text[p.length] != '"') {
     switch (text[p.length] | 0x20) {
-      case 'r': p.raw = true; break;
-      case 'b': p.bytes = true; break;
-      case 'u': p.u = true; break;
-      case 'f': p.f = true; break;
-      default: break;
+      case 'r':
+        p.raw = true;
+        break;
+      case 'b':
+        p.bytes = true;
+        break;
+      case 'u':
+        p.u = true;
+        break;
+      case 'f':
+        p.f = true;
+        break;
+      default:
+        break;
     }
     ++p.length;
   }
@@ -108,17 +117,44 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
       case '\r':
         if (i < n && body[i] == '\n') ++i;
         break;
-      case '\\': *out++ = '\\'; break;
-      case '\'': *out++ = '\''; break;
-      case '"': *out++ = '"'; break;
-      case 'a': *out++ = '\a'; break;
-      case 'b': *out++ = '\b'; break;
-      case 'f': *out++ = '\f'; break;
-      case 'n': *out++ = '\n'; break;
-      case 'r': *out++ = '\r'; break;
-      case 't': *out++ = '\t'; break;
-      case 'v': *out++ = '\v'; break;
-      case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+      case '\\':
+        *out++ = '\\';
+        break;
+      case '\'':
+        *out++ = '\'';
+        break;
+      case '"':
+        *out++ = '"';
+        break;
+      case 'a':
+        *out++ = '\a';
+        break;
+      case 'b':
+        *out++ = '\b';
+        break;
+      case 'f':
+        *out++ = '\f';
+        break;
+      case 'n':
+        *out++ = '\n';
+        break;
+      case 'r':
+        *out++ = '\r';
+        break;
+      case 't':
+        *out++ = '\t';
+        break;
+      case 'v':
+        *out++ = '\v';
+        break;
+      case '0':
+      case '1':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7': {
         uint32_t value = uint32_t(e - '0');
         for (int k = 0; k < 2 && i < n && body[i] >= '0' && body[i] <= '7'; ++k, ++i) {
           value = value * 8 + uint32_t(body[i] - '0');
@@ -153,7 +189,9 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
                           "(unicode error) 'unicodeescape' codec can't decode bytes in position "
                           "%zu-%zu: truncated \\%s escape",
                           escape_start, i - 1,
-                          e == 'x' ? "xXX" : e == 'u' ? "uXXXX" : "UXXXXXXXX");
+                          e == 'x'   ? "xXX"
+                          : e == 'u' ? "uXXXX"
+                                     : "UXXXXXXXX");
           }
           *error = buffer;
           return nullptr;
@@ -371,8 +409,7 @@ Expr* Parser::parse_strings() {
   }
   bool first_u = read_prefix(text_of(tokens_[first])).u;
   if (!any_fstring) {
-    auto* c = make<ConstantExpr>(ExprKind::kConstant,
-                                 TextRange{begin, tokens_[end_token - 1].end});
+    auto* c = make<ConstantExpr>(ExprKind::kConstant, TextRange{begin, tokens_[end_token - 1].end});
     c->constant = any_bytes ? ConstantKind::kBytes : ConstantKind::kStr;
     c->u_prefix = first_u;
     c->parts = parts;
@@ -418,7 +455,8 @@ Expr* Parser::parse_strings() {
         TextRange debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
         // A debug field ("{x=}") adds its own text first.
-        if (debug_text.end > debug_text.start) builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.end > debug_text.start)
+          builder.add_literal(debug_text_of(debug_text), debug_text);
         builder.add_value(field);
       } else {
         return fail_here();
@@ -457,9 +495,9 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
   advance();
   if (at(TokenKind::kRBrace) || at(TokenKind::kExclamation) || at(TokenKind::kColon) ||
       at(TokenKind::kEqual)) {
-    return fail("f-string: valid expression required before '" +
-                    std::string(token_kind_text(kind())) + "'",
-                tok().range());
+    return fail(
+        "f-string: valid expression required before '" + std::string(token_kind_text(kind())) + "'",
+        tok().range());
   }
   Expr* value = TRY(at(TokenKind::kYield) ? parse_yield_expression() : parse_star_expressions());
   auto* fv = make<FormattedValueExpr>(ExprKind::kFormattedValue, TextRange{});
@@ -502,7 +540,8 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
       } else if (at(TokenKind::kLBrace)) {
         TextRange debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
-        if (debug_text.end > debug_text.start) builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.end > debug_text.start)
+          builder.add_literal(debug_text_of(debug_text), debug_text);
         builder.add_value(field);
       } else {
         return fail_here("f-string: expecting '}'");

@@ -98,8 +98,8 @@ Identifier Parser::identifier(const Token& t) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
   if (U_FAILURE(status)) return Identifier{text, t.range()};
-  icu::UnicodeString input = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), int32_t(text.size())));
+  icu::UnicodeString input =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
   if (nfkc->isNormalized(input, status) && U_SUCCESS(status)) return Identifier{text, t.range()};
   status = U_ZERO_ERROR;
   icu::UnicodeString normalized = nfkc->normalize(input, status);

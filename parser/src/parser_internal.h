@@ -16,17 +16,17 @@
 #include "parser/src/syntax_tree.h"
 
 // Propagates a failed sub-parse: evaluates to the (non-null) result or returns from the caller.
-#define TRY(expr)                     \
-  ({                                  \
-    auto try_value_ = (expr);         \
-    if (!try_value_) return nullptr;  \
-    try_value_;                       \
-  })
-#define TRY_BOOL(expr)               \
+#define TRY(expr)                    \
   ({                                 \
     auto try_value_ = (expr);        \
-    if (!try_value_) return false;   \
+    if (!try_value_) return nullptr; \
     try_value_;                      \
+  })
+#define TRY_BOOL(expr)             \
+  ({                               \
+    auto try_value_ = (expr);      \
+    if (!try_value_) return false; \
+    try_value_;                    \
   })
 
 namespace tolvo::parser {
@@ -91,7 +91,9 @@ class Parser {
     }
     return i > 0 ? tokens_[i - 1].end : 0;
   }
-  std::string_view text_of(const Token& t) const { return source_.substr(t.start, t.end - t.start); }
+  std::string_view text_of(const Token& t) const {
+    return source_.substr(t.start, t.end - t.start);
+  }
   std::string_view text_of(TextRange r) const { return source_.substr(r.start, r.end - r.start); }
 
   // --- errors ---
@@ -137,7 +139,7 @@ class Parser {
     for (size_t i = 0; i < values.size(); ++i) new (&items[i]) T(values[i]);
     return Array<T>(items, uint32_t(values.size()));
   }
-  Identifier identifier(const Token& t);  // NFKC for non-ASCII names
+  Identifier identifier(const Token& t);   // NFKC for non-ASCII names
   std::optional<Identifier> parse_name();  // a NAME token
 
   // --- statements (parse_statement.cpp) ---
@@ -170,9 +172,9 @@ class Parser {
   bool parse_else_block(List<Stmt>* orelse);
 
   // --- expressions (parse_expression.cpp) ---
-  Expr* parse_expression();           // expression (conditional or lambda)
-  Expr* parse_named_expression();     // NAME ':=' expression | expression
-  Expr* parse_star_expressions();     // a tuple without parentheses when there is a comma
+  Expr* parse_expression();        // expression (conditional or lambda)
+  Expr* parse_named_expression();  // NAME ':=' expression | expression
+  Expr* parse_star_expressions();  // a tuple without parentheses when there is a comma
   Expr* parse_star_expression();
   Expr* parse_star_named_expression();
   Expr* parse_star_named_expressions_tuple(uint32_t begin, Expr* first);
@@ -217,8 +219,8 @@ class Parser {
 
   // --- patterns (parse_pattern.cpp) ---
   bool parse_case_block(size_t list_mark);
-  Pattern* parse_patterns();         // top level of a case: open sequence or one pattern
-  Pattern* parse_pattern();          // as_pattern | or_pattern
+  Pattern* parse_patterns();  // top level of a case: open sequence or one pattern
+  Pattern* parse_pattern();   // as_pattern | or_pattern
   Pattern* parse_or_pattern();
   Pattern* parse_closed_pattern();
   Pattern* parse_star_pattern();

@@ -116,7 +116,8 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       // Generic errors; a tokenizer error further on wins over "invalid syntax", as in CPython.
       {"x := 1", "invalid syntax at byte range 2..4"},
       {"import a.", "invalid syntax at byte range 8..9"},
-      {"x = 1 +\ny = 'abc", "unterminated string literal (detected at line 2) at byte range 12..13"},
+      {"x = 1 +\ny = 'abc",
+       "unterminated string literal (detected at line 2) at byte range 12..13"},
       {"@x\nx = 1", "invalid syntax at byte range 3..4"},
       {"match x:\n case {1: a, **_}: pass", "invalid syntax at byte range 24..25"},
       {"f'{a ! r}'",
@@ -210,12 +211,12 @@ TEST(ParserTest, RangesFollowCPython) {
     const char* expression;  // the text of the first statement's expression
   };
   const RangeCase cases[] = {
-      {"(a) + b", "(a) + b"},        // a compound starts at the operand's parenthesis
+      {"(a) + b", "(a) + b"},  // a compound starts at the operand's parenthesis
       {"(f)(x)", "(f)(x)"},
       {"f(x for x in y)", "f(x for x in y)"},
-      {"(a, b)", "(a, b)"},          // a tuple includes its parentheses
+      {"(a, b)", "(a, b)"},  // a tuple includes its parentheses
       {"a, b", "a, b"},
-      {"((a))", "a"},                // a group does not
+      {"((a))", "a"},  // a group does not
       {"x[1:2, ::3]", "x[1:2, ::3]"},
       {"-x ** 2", "-x ** 2"},
       {"not not a", "not not a"},
@@ -283,7 +284,9 @@ TEST(ParserTest, StringValues) {
       {"'plain'", "plain"},
       {"'a\\nb\\t\\\\\\'\\\"'", "a\nb\t\\'\""},
       {"'\\x41\\101\\u00e9\\U0001F600'", "AA\xC3\xA9\xF0\x9F\x98\x80"},
-      {"'\\N{EM DASH}\\N{latin small letter a}'", "\xE2\x80\x94" "a"},
+      {"'\\N{EM DASH}\\N{latin small letter a}'",
+       "\xE2\x80\x94"
+       "a"},
       {"'\\N{NBSP}\\N{line feed}\\N{VS17}'", "\xC2\xA0\n\xF3\xA0\x84\x80"},  // aliases
       {"'\\d\\q'", "\\d\\q"},  // unknown escapes stay as written
       {"r'\\n\\x'", "\\n\\x"},
@@ -410,10 +413,13 @@ TEST(WalkTest, VisitsNestedBodiesInSourceOrder) {
   walk_body(recorder, module->body());
   EXPECT_EQ(recorder.seen,
             (std::vector<std::string>{
-                "def f():", "a = lambda: 0", "class C:", "b = 1", "for i in x:", "c = 1",
-                "d = 1", "while w:", "e = 1", "g = 1", "if p:", "h = 1", "i = 1", "j = 1",
-                "k = 1", "with m:", "l = 1", "match s:", "n = 1", "o = 1", "try:", "t = 1",
-                "u = 1", "v = 1", "y = 1", "z = 1", "async def g():", "async for a in b:",
+                "def f():",      "a = lambda: 0", "class C:",       "b = 1",
+                "for i in x:",   "c = 1",         "d = 1",          "while w:",
+                "e = 1",         "g = 1",         "if p:",          "h = 1",
+                "i = 1",         "j = 1",         "k = 1",          "with m:",
+                "l = 1",         "match s:",      "n = 1",          "o = 1",
+                "try:",          "t = 1",         "u = 1",          "v = 1",
+                "y = 1",         "z = 1",         "async def g():", "async for a in b:",
                 "async with c:", "return"}));
 }
 

@@ -54,7 +54,8 @@ class Arena {
  private:
   void grow(size_t at_least) {
     size_t size = next_block_ > at_least ? next_block_ : at_least;
-    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));  // not zeroed: untouched pages stay free
+    blocks_.push_back(
+        std::unique_ptr<char[]>(new char[size]));  // not zeroed: untouched pages stay free
     cursor_ = blocks_.back().get();
     limit_ = cursor_ + size;
     reserved_ += size;
@@ -111,16 +112,51 @@ struct Identifier {
 enum class ExprContext : uint8_t { kLoad, kStore, kDel };
 enum class BoolOperator : uint8_t { kAnd, kOr };
 enum class Operator : uint8_t {
-  kAdd, kSub, kMult, kMatMult, kDiv, kMod, kPow, kLShift, kRShift, kBitOr, kBitXor, kBitAnd,
+  kAdd,
+  kSub,
+  kMult,
+  kMatMult,
+  kDiv,
+  kMod,
+  kPow,
+  kLShift,
+  kRShift,
+  kBitOr,
+  kBitXor,
+  kBitAnd,
   kFloorDiv
 };
 enum class UnaryOperator : uint8_t { kInvert, kNot, kUAdd, kUSub };
 enum class CmpOperator : uint8_t { kEq, kNotEq, kLt, kLtE, kGt, kGtE, kIs, kIsNot, kIn, kNotIn };
 
 enum class ExprKind : uint8_t {
-  kBoolOp, kNamedExpr, kBinOp, kUnaryOp, kLambda, kIfExp, kDict, kSet, kListComp, kSetComp,
-  kDictComp, kGeneratorExp, kAwait, kYield, kYieldFrom, kCompare, kCall, kFormattedValue,
-  kJoinedStr, kConstant, kAttribute, kSubscript, kStarred, kName, kList, kTuple, kSlice
+  kBoolOp,
+  kNamedExpr,
+  kBinOp,
+  kUnaryOp,
+  kLambda,
+  kIfExp,
+  kDict,
+  kSet,
+  kListComp,
+  kSetComp,
+  kDictComp,
+  kGeneratorExp,
+  kAwait,
+  kYield,
+  kYieldFrom,
+  kCompare,
+  kCall,
+  kFormattedValue,
+  kJoinedStr,
+  kConstant,
+  kAttribute,
+  kSubscript,
+  kStarred,
+  kName,
+  kList,
+  kTuple,
+  kSlice
 };
 
 struct Expr {
@@ -180,8 +216,8 @@ struct Comprehension {
   bool is_async;
 };
 struct ComprehensionExpr : Expr {  // ListComp, SetComp, GeneratorExp (value unused), DictComp
-  Expr* elt;    // the key of a DictComp
-  Expr* value;  // DictComp only
+  Expr* elt;                       // the key of a DictComp
+  Expr* value;                     // DictComp only
   List<Comprehension> generators;
 };
 struct AwaitExpr : Expr {  // Await, Yield (value optional), YieldFrom
@@ -209,11 +245,20 @@ struct FormattedValueExpr : Expr {
   Expr* format_spec;   // a JoinedStr or null
 };
 struct JoinedStrExpr : Expr {
-  List<Expr> values;         // Constant and FormattedValue parts
-  Array<TextRange> parts;    // each literal of an implicit concatenation (empty when single)
+  List<Expr> values;       // Constant and FormattedValue parts
+  Array<TextRange> parts;  // each literal of an implicit concatenation (empty when single)
 };
-enum class ConstantKind : uint8_t { kNone, kTrue, kFalse, kEllipsis, kStr, kBytes, kInt, kFloat,
-                                    kComplex };
+enum class ConstantKind : uint8_t {
+  kNone,
+  kTrue,
+  kFalse,
+  kEllipsis,
+  kStr,
+  kBytes,
+  kInt,
+  kFloat,
+  kComplex
+};
 struct ConstantExpr : Expr {
   ConstantKind constant;
   bool u_prefix;  // a string written with the "u" prefix (CPython's kind "u")
@@ -266,7 +311,13 @@ struct Arguments {
 
 // Patterns.
 enum class PatternKind : uint8_t {
-  kMatchValue, kMatchSingleton, kMatchSequence, kMatchMapping, kMatchClass, kMatchStar, kMatchAs,
+  kMatchValue,
+  kMatchSingleton,
+  kMatchSequence,
+  kMatchMapping,
+  kMatchClass,
+  kMatchStar,
+  kMatchAs,
   kMatchOr
 };
 struct Pattern {
@@ -336,9 +387,34 @@ struct MatchCase {
 };
 
 enum class StmtKind : uint8_t {
-  kFunctionDef, kAsyncFunctionDef, kClassDef, kReturn, kDelete, kAssign, kTypeAlias, kAugAssign,
-  kAnnAssign, kFor, kAsyncFor, kWhile, kIf, kWith, kAsyncWith, kMatch, kRaise, kTry, kTryStar,
-  kAssert, kImport, kImportFrom, kGlobal, kNonlocal, kExpr, kPass, kBreak, kContinue
+  kFunctionDef,
+  kAsyncFunctionDef,
+  kClassDef,
+  kReturn,
+  kDelete,
+  kAssign,
+  kTypeAlias,
+  kAugAssign,
+  kAnnAssign,
+  kFor,
+  kAsyncFor,
+  kWhile,
+  kIf,
+  kWith,
+  kAsyncWith,
+  kMatch,
+  kRaise,
+  kTry,
+  kTryStar,
+  kAssert,
+  kImport,
+  kImportFrom,
+  kGlobal,
+  kNonlocal,
+  kExpr,
+  kPass,
+  kBreak,
+  kContinue
 };
 
 struct Stmt {

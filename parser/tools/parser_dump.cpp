@@ -46,11 +46,21 @@ class JsonWriter {
     for (size_t i = 0; i < text.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(text[i]);
       switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
+        case '"':
+          out.append("\\\"");
+          break;
+        case '\\':
+          out.append("\\\\");
+          break;
+        case '\n':
+          out.append("\\n");
+          break;
+        case '\r':
+          out.append("\\r");
+          break;
+        case '\t':
+          out.append("\\t");
+          break;
         default:
           if (c < 0x20 || c == 0x7F) {
             char buffer[8];
@@ -483,19 +493,29 @@ class TreeDumper {
   }
 
   void binary_operator(Operator o) {
-    static constexpr std::string_view kNames[] = {"Add",    "Sub",    "Mult",   "MatMult", "Div",
-                                                  "Mod",    "Pow",    "LShift", "RShift",  "BitOr",
+    static constexpr std::string_view kNames[] = {"Add",    "Sub",    "Mult",    "MatMult", "Div",
+                                                  "Mod",    "Pow",    "LShift",  "RShift",  "BitOr",
                                                   "BitXor", "BitAnd", "FloorDiv"};
     op(kNames[int(o)]);
   }
 
   void constant_value(const ConstantExpr* c) {
     switch (c->constant) {
-      case ConstantKind::kNone: json_.null(); break;
-      case ConstantKind::kTrue: json_.raw("true"); break;
-      case ConstantKind::kFalse: json_.raw("false"); break;
-      case ConstantKind::kEllipsis: json_.raw("{\"ellipsis\":true}"); break;
-      case ConstantKind::kStr: json_.string(c->value); break;
+      case ConstantKind::kNone:
+        json_.null();
+        break;
+      case ConstantKind::kTrue:
+        json_.raw("true");
+        break;
+      case ConstantKind::kFalse:
+        json_.raw("false");
+        break;
+      case ConstantKind::kEllipsis:
+        json_.raw("{\"ellipsis\":true}");
+        break;
+      case ConstantKind::kStr:
+        json_.string(c->value);
+        break;
       case ConstantKind::kBytes: {
         std::string hex;
         static constexpr char kDigits[] = "0123456789abcdef";
@@ -642,8 +662,8 @@ class TreeDumper {
         opt_expr(e->as<AwaitExpr>()->value);
         break;
       case ExprKind::kCompare: {
-        static constexpr std::string_view kNames[] = {"Eq", "NotEq", "Lt", "LtE", "Gt",
-                                                      "GtE", "Is", "IsNot", "In", "NotIn"};
+        static constexpr std::string_view kNames[] = {"Eq",  "NotEq", "Lt",    "LtE", "Gt",
+                                                      "GtE", "Is",    "IsNot", "In",  "NotIn"};
         auto* c = e->as<CompareExpr>();
         json_.begin("Compare", e->range);
         json_.key("left");
@@ -760,8 +780,7 @@ class TreeDumper {
         break;
       case PatternKind::kMatchSequence:
       case PatternKind::kMatchOr:
-        json_.begin(p->kind == PatternKind::kMatchSequence ? "MatchSequence" : "MatchOr",
-                    p->range);
+        json_.begin(p->kind == PatternKind::kMatchSequence ? "MatchSequence" : "MatchOr", p->range);
         json_.key("patterns");
         list(p->as<MatchSequencePattern>()->patterns, [&](Pattern* x) { pattern(x); });
         break;
