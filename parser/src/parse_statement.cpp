@@ -514,6 +514,7 @@ Arguments* Parser::parse_parameters(bool lambda) {
   bool bare_star = false;
   uint32_t bare_star_at = 0;
   bool seen_default = false;
+  uint32_t items_end = begin;  // end of the last parameter (a lambda's range ends there)
   auto parse_param = [&](uint32_t param_begin, bool star_annotation) -> Arg* {
     auto name = parse_name();
     if (!name) return nullptr;
@@ -570,6 +571,7 @@ Arguments* Parser::parse_parameters(bool lambda) {
       push(arg);
       push(default_value);
     }
+    items_end = prev_end();
     if (!eat(TokenKind::kComma)) break;
   }
   uint32_t count = uint32_t(scratch_.size() - list) / 2;
@@ -613,9 +615,8 @@ Arguments* Parser::parse_parameters(bool lambda) {
   args->kw_defaults = List<Expr>(reinterpret_cast<Expr**>(kw_defaults), kwonly);
   args->defaults = List<Expr>(reinterpret_cast<Expr**>(defaults), default_count);
   if (lambda) {
-    args->has_range = pos_ > 0 && prev_end() > begin && tokens_[pos_].start >= begin &&
-                      (count > 0 || args->vararg || args->kwarg || bare_star);
-    args->range = args->has_range ? from(begin) : TextRange{};
+    args->has_range = items_end > begin;
+    args->range = args->has_range ? TextRange{begin, items_end} : TextRange{};
   } else {
     args->has_range = true;
     args->range = from(begin);

@@ -205,6 +205,30 @@ TEST(ParserTest, RangesOfDefinitions) {
   EXPECT_EQ(text_at(source, call->keywords[1]->range), "**opts");
 }
 
+TEST(ParserTest, LambdaParameterRange) {
+  struct LambdaCase {
+    const char* source;
+    const char* parameters;  // null: no range
+  };
+  const LambdaCase cases[] = {
+      {"lambda: 0", nullptr},
+      {"lambda a: 0", "a"},
+      {"lambda a, b=1,: 0", "a, b=1"},
+      {"lambda *a, k, **kw: 0", "*a, k, **kw"},
+  };
+  for (const LambdaCase& c : cases) {
+    auto module = parse_module(c.source);
+    ASSERT_TRUE(module.has_value()) << c.source;
+    const Arguments* args = module->body()[0]->as<ExprStmt>()->value->as<LambdaExpr>()->args;
+    if (c.parameters == nullptr) {
+      EXPECT_FALSE(args->has_range) << c.source;
+    } else {
+      ASSERT_TRUE(args->has_range) << c.source;
+      EXPECT_EQ(text_at(c.source, args->range), c.parameters);
+    }
+  }
+}
+
 TEST(ParserTest, RangesFollowCPython) {
   struct RangeCase {
     const char* source;
