@@ -4,6 +4,7 @@
 #define TOLVO_PARSER_SRC_CURSOR_H_
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace tolvo::parser {
@@ -29,6 +30,25 @@ class Cursor {
       return true;
     }
     return false;
+  }
+  // Moves to the next '\n' or '\r', or to the end.
+  void skip_to_line_end() {
+    const char* begin = data_ + pos_;
+    size_t left = size_ - pos_;
+    const void* lf = std::memchr(begin, '\n', left);
+    size_t span = lf ? size_t(static_cast<const char*>(lf) - begin) : left;
+    const void* cr = span ? std::memchr(begin, '\r', span) : nullptr;
+    if (cr) span = size_t(static_cast<const char*>(cr) - begin);
+    pos_ += uint32_t(span);
+  }
+  // Moves past bytes that are none of the quote, '\\', '\n' and '\r' (the plain text of a
+  // string literal), stopping at the end.
+  void skip_plain_string_text(unsigned char quote) {
+    while (pos_ < size_) {
+      unsigned char c = static_cast<unsigned char>(data_[pos_]);
+      if (c == quote || c == '\\' || c == '\n' || c == '\r') return;
+      ++pos_;
+    }
   }
   std::string_view slice(uint32_t start, uint32_t end) const {
     return std::string_view(data_ + start, end - start);

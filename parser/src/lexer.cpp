@@ -122,9 +122,7 @@ bool Lexer::next_token() {
   unsigned char c = cursor_.peek();
   if (c == 0) return finish();
   if (c == '#') {
-    while (cursor_.peek() != '\n' && cursor_.peek() != '\r' && cursor_.peek() != 0) {
-      cursor_.advance();
-    }
+    cursor_.skip_to_line_end();
     comments_.push_back({start, cursor_.pos()});
     return true;
   }
@@ -230,6 +228,7 @@ bool Lexer::lex_string(uint32_t start, uint32_t prefix_end, bool raw) {
     }
   }
   while (true) {
+    cursor_.skip_plain_string_text(quote);
     unsigned char c = cursor_.peek();
     if (c == quote) {
       if (quote_size == 1) {

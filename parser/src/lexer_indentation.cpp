@@ -52,9 +52,7 @@ bool Lexer::begin_line() {
     if (c == '#' || c == '\n' || c == '\r') {
       // Blank and comment-only lines take no part in indentation and end no statement.
       uint32_t start = cursor_.pos();
-      while (cursor_.peek() != '\n' && cursor_.peek() != '\r' && cursor_.peek() != 0) {
-        cursor_.advance();
-      }
+      cursor_.skip_to_line_end();
       if (c == '#') comments_.push_back({start, cursor_.pos()});
       if (cursor_.peek() == '\r') cursor_.advance();
       cursor_.eat('\n');
