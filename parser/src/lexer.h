@@ -18,7 +18,7 @@ namespace tolvo::parser {
 // CPython's limits: bracket nesting, indentation levels and f-string nesting.
 inline constexpr uint32_t kMaxParenDepth = 200;
 inline constexpr uint32_t kMaxIndentDepth = 100;
-inline constexpr uint32_t kMaxFStringDepth = 150;
+inline constexpr uint32_t kMaxFStringDepth = 150;  // nested f-strings: fewer than this
 
 struct LexError {
   std::string message;

@@ -7,7 +7,7 @@
 namespace tolvo::parser {
 
 bool Lexer::start_fstring(uint32_t start, uint32_t prefix_end, bool raw) {
-  if (fstrings_.size() >= kMaxFStringDepth) {
+  if (fstrings_.size() + 1 >= kMaxFStringDepth) {
     return fail("too many nested f-strings", start, prefix_end + 1);
   }
   cursor_.set_pos(prefix_end);

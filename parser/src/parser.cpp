@@ -84,7 +84,7 @@ bool Parser::expect(TokenKind k) {
 bool Parser::enter() {
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   if (depth_ >= kMaxNestingDepth || stack_base_ - here > kMaxStackBytes) {
-    fail("too many nested parentheses, blocks or expressions", tok().range());
+    fail("Parser stack overflowed - Python source too complex to parse", tok().range());
     return false;
   }
   ++depth_;

@@ -26,7 +26,9 @@ std::string display_text(const SyntaxError& error);
 
 // A parsed module. It owns its arena, which also holds a copy of the source text: every
 // string_view of the tree points into it, so the tree stays valid for the life of this object
-// whatever becomes of the text that was parsed. Move-only.
+// whatever becomes of the text that was parsed. It is thus its own independent copy of the
+// statements: keeping it (in a shared_ptr, say) keeps them, and nothing else of the parse (the
+// token list) outlives parse_module. Move-only.
 class ParsedModule {
  public:
   ParsedModule(std::unique_ptr<Arena> arena, std::string_view source, List<Stmt> body,
