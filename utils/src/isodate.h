@@ -191,4 +191,8 @@ std::optional<DurationNumber> parse_duration_number(std::string_view text, size_
 // The nearest double to a number text of parse_duration_number; +infinity when too large.
 double parse_f64_duration(std::string_view number);
 
+// Rounds to the nearest integer, ties to even, saturating at the 128-bit limits; fails with
+// "Duration value is out of range" for infinity and NaN.
+std::expected<__int128, std::string> round_f64_half_even(double value);
+
 }  // namespace tolvo::utils

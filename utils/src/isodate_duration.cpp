@@ -2,6 +2,7 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utils/src/isodate.h"
@@ -149,7 +150,9 @@ std::expected<IsoDuration, std::string> parse_duration(std::string_view text) {
   }
   if (position != text.size()) return unparsable(text);
   if (years_or_months) return YearsOrMonths{};
-  if (!std::isfinite(sum)) return std::unexpected(std::string(kOutOfRange));
+  if (auto rounded_sum = round_f64_half_even(sum); !rounded_sum) {
+    return std::unexpected(std::move(rounded_sum.error()));
+  }
   const __int128 rounded = exact.rounded_half_even();
   return Exact{negative ? -rounded : rounded};
 }
@@ -186,6 +189,18 @@ double parse_f64_duration(std::string_view number) {
     return whole_part_nonzero ? HUGE_VAL : 0.0;
   }
   return value;
+}
+
+std::expected<__int128, std::string> round_f64_half_even(double value) {
+  if (!std::isfinite(value)) return std::unexpected(std::string(kOutOfRange));
+  const double floor = std::floor(value);
+  const double rest = value - floor;
+  double rounded = floor;
+  if (rest > 0.5 || (rest == 0.5 && std::fmod(floor, 2.0) != 0.0)) rounded = floor + 1.0;
+  constexpr double kTwoTo127 = 0x1p127;
+  if (rounded >= kTwoTo127) return kInt128Max;
+  if (rounded < -kTwoTo127) return -kInt128Max - 1;
+  return static_cast<__int128>(rounded);
 }
 
 std::expected<TimeDeltaTriple, std::string> split_timedelta(__int128 microseconds) {

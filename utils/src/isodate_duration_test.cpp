@@ -135,6 +135,33 @@ TEST(ParseF64Duration, ConvertsCorrectlyRounded) {
   EXPECT_EQ(parse_f64_duration("0." + std::string(400, '0') + "1"), 0.0);
 }
 
+TEST(RoundF64HalfEven, RoundsTiesToEvenAndSaturates) {
+  const std::vector<std::pair<double, __int128>> cases = {
+      {0.5, 0},
+      {1.5, 2},
+      {2.5, 2},
+      {2.4999999999999996, 2},
+      {2.5000000000000004, 3},
+      {-0.5, 0},
+      {-1.5, -2},
+      {-2.5, -2},
+      {-2.4, -2},
+      {-2.6, -3},
+      {9007199254740993.0, 9007199254740992},
+      {0x1p126, static_cast<__int128>(1) << 126},
+      {0x1p127, kInt128Max},
+      {1e300, kInt128Max},
+      {-0x1p127, -kInt128Max - 1},
+      {-1e300, -kInt128Max - 1},
+  };
+  for (const auto& [value, expected] : cases) {
+    EXPECT_EQ(text_of(round_f64_half_even(value).value()), text_of(expected)) << value;
+  }
+  for (double value : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    EXPECT_EQ(round_f64_half_even(value).error(), "Duration value is out of range") << value;
+  }
+}
+
 TEST(SplitTimedelta, FloorsDaysAndRefusesBeyond32Bits) {
   const std::vector<std::pair<__int128, TimeDeltaTriple>> cases = {
       {kDay, {1, 0, 0}},
