@@ -267,9 +267,12 @@ class FStringBuilder {
  public:
   FStringBuilder(Arena& arena, std::vector<void*>& scratch)
       : arena_(arena), scratch_(scratch), mark_(scratch.size()) {}
-  void add_literal(std::string_view text, TextRange range) {
+  // `u_prefix`: the piece is a plain literal written with "u"; a merged Constant takes the kind
+  // "u" from its first piece, as CPython's does.
+  void add_literal(std::string_view text, TextRange range, bool u_prefix = false) {
     if (!has_pending_) {
       pending_start_ = range.start;
+      pending_u_prefix_ = u_prefix;
       has_pending_ = true;
     }
     pending_.append(text);
@@ -285,6 +288,7 @@ class FStringBuilder {
       c->kind = ExprKind::kConstant;
       c->constant = ConstantKind::kStr;
       c->value = arena_.copy(pending_);
+      c->u_prefix = pending_u_prefix_;
       c->range = {pending_start_, pending_end_};
       scratch_.push_back(c);
     }
@@ -299,6 +303,7 @@ class FStringBuilder {
   size_t mark_;
   std::string pending_;
   bool has_pending_ = false;
+  bool pending_u_prefix_ = false;
   uint32_t pending_start_ = 0;
   uint32_t pending_end_ = 0;
 };
@@ -439,7 +444,7 @@ Expr* Parser::parse_strings() {
       decoded.clear();
       bool is_bytes, is_u;
       if (!decode_string(tok(), decoded, &is_bytes, &is_u)) return nullptr;
-      builder.add_literal(decoded, tok().range());
+      builder.add_literal(decoded, tok().range(), is_u);
       advance();
       continue;
     }

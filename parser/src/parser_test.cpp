@@ -322,7 +322,7 @@ TEST(ParserTest, StringValues) {
   for (const ValueCase& c : cases) EXPECT_EQ(value_of(c.source), c.value) << c.source;
   EXPECT_EQ(value_of("b'\\x00\\xff\\N{X}'"), std::string("\0\xff\\N{X}", 7));
 
-  std::string_view source = "u'a' 'b'\nb'x'\n'c'\nf'{x}' 'y'\n";
+  std::string_view source = "u'a' 'b'\nb'x'\n'c'\nf'{x}' 'y'\nu'a' f'{x}'\n";
   auto module = parse_module(source);
   ASSERT_TRUE(module.has_value());
   const auto* concatenated = module->body()[0]->as<ExprStmt>()->value->as<ConstantExpr>();
@@ -338,6 +338,9 @@ TEST(ParserTest, StringValues) {
   ASSERT_EQ(joined->kind, ExprKind::kJoinedStr);
   ASSERT_EQ(joined->as<JoinedStrExpr>()->values.size(), 2u);
   EXPECT_EQ(joined->as<JoinedStrExpr>()->values[1]->as<ConstantExpr>()->value, "y");
+  EXPECT_FALSE(joined->as<JoinedStrExpr>()->values[1]->as<ConstantExpr>()->u_prefix);
+  const auto* u_joined = module->body()[4]->as<ExprStmt>()->value->as<JoinedStrExpr>();
+  EXPECT_TRUE(u_joined->values[0]->as<ConstantExpr>()->u_prefix);  // CPython's kind "u"
 }
 
 TEST(ParserTest, FStringParts) {
