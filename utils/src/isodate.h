@@ -47,7 +47,7 @@ struct IsoTime {
   uint8_t hour = 0;
   uint8_t minute = 0;
   uint8_t second = 0;
-  uint32_t microsecond = 0;  // 1,000,000 when an hour fraction rounds up to a whole second
+  uint32_t microsecond = 0;
   std::optional<TzInfo> tzinfo;
 
   friend bool operator==(const IsoTime&, const IsoTime&) = default;

@@ -198,11 +198,11 @@ TEST(ParseTime, ReadsEveryFormFractionAndZone) {
       {"12:60:99", at(12, 60, 99)},
       {"99", at(99, 0, 0)},
       {"24:00", at(24, 0, 0)},
-      // An hour fraction that rounds up to a whole second stays 1,000,000 microseconds, for the
-      // host to refuse; it does not carry into the second, minute or hour.
-      {"12.9999999999", at(12, 59, 59, 1'000'000)},
-      {"23.99999999999", at(23, 59, 59, 1'000'000)},
-      {"99.99999999999Z", at(99, 59, 59, 1'000'000, Utc{})},
+      // An hour fraction that rounds up to a whole second carries into the fields above it.
+      {"12.9999999999", at(13, 0, 0)},
+      {"12.5555555555", at(12, 33, 20)},
+      {"23.99999999999", at(24, 0, 0)},
+      {"99.99999999999Z", at(100, 0, 0, 0, Utc{})},
       {"12.99999999", at(12, 59, 59, 999'964)},
   };
   for (const auto& c : cases) {

@@ -47,9 +47,10 @@ class DecimalFraction {
   size_t size_ = 0;
 };
 
-// Hour, minute and second fields from an hour fraction; the microsecond is rounded half to even.
-// A rounding up to 1,000,000 microseconds is returned as it is (12.9999999999 gives 12:59:59 and
-// 1,000,000), so that the host's time constructor refuses it instead of reading 13:00.
+// Hour, minute and second fields from an hour fraction; the microsecond is rounded half to even,
+// and a rounding up to a whole second carries into the second, minute and hour (12.9999999999 is
+// 13:00, 23.99999999999 is hour 24 for the host to refuse), since a time just short of the next
+// second must not be refused.
 IsoTime hour_fraction_fields(uint8_t hour, std::string_view fraction) {
   DecimalFraction rest(fraction);
   IsoTime time;
@@ -59,6 +60,16 @@ IsoTime hour_fraction_fields(uint8_t hour, std::string_view fraction) {
   uint64_t microsecond = rest.scale(1'000'000);
   const int half = rest.compare_to_half();
   if (half > 0 || (half == 0 && microsecond % 2 == 1)) ++microsecond;
+  if (microsecond == 1'000'000) {
+    microsecond = 0;
+    if (++time.second == 60) {
+      time.second = 0;
+      if (++time.minute == 60) {
+        time.minute = 0;
+        ++time.hour;
+      }
+    }
+  }
   time.microsecond = static_cast<uint32_t>(microsecond);
   return time;
 }
