@@ -137,7 +137,7 @@ bool Lexer::next_token() {
   }
   if (kChars.cls[c] & kStart) return lex_name_or_prefixed_string();
   if (is_digit(c) || (c == '.' && is_digit(cursor_.peek(1)))) return lex_number();
-  if (c == '\'' || c == '"') return lex_string(start, start, false);
+  if (c == '\'' || c == '"') return lex_string(start, start);
   return lex_operator();
 }
 
@@ -177,7 +177,7 @@ bool Lexer::lex_name_or_prefixed_string() {
       }
     }
     valid &= !(u && end - start > 1) && !(b && f);
-    if (valid) return f ? start_fstring(start, end, r) : lex_string(start, end, r);
+    if (valid) return f ? start_fstring(start, end, r) : lex_string(start, end);
   }
   if (non_ascii) {
     if (!check_identifier(start, end)) return false;
@@ -211,8 +211,8 @@ bool Lexer::check_identifier(uint32_t start, uint32_t end) {
   return true;
 }
 
-bool Lexer::lex_string(uint32_t start, uint32_t prefix_end, bool raw) {
-  (void)raw;  // a backslash escapes the quote for termination in raw strings too
+bool Lexer::lex_string(uint32_t start, uint32_t prefix_end) {
+  // A backslash escapes the next character for termination in raw strings too.
   cursor_.set_pos(prefix_end);
   unsigned char quote = cursor_.peek();
   cursor_.advance();
@@ -342,7 +342,6 @@ bool Lexer::lex_number() {
     push(TokenKind::kNumber, start, cursor_.pos());
     return true;
   }
-  bool is_float = false;
   if (c == '0') {
     while (cursor_.peek() == '0') {
       cursor_.advance();
@@ -366,7 +365,6 @@ bool Lexer::lex_number() {
     if (!decimal_tail()) return false;
   }
   if (cursor_.peek() == '.') {
-    is_float = true;
     cursor_.advance();
     if (is_digit(cursor_.peek()) && !decimal_tail()) return false;
   }
@@ -383,9 +381,7 @@ bool Lexer::lex_number() {
       return true;
     }
     if (!decimal_tail()) return false;
-    is_float = true;
   }
-  (void)is_float;
   if ((cursor_.peek() | 0x20) == 'j') {
     cursor_.advance();
     if (!verify_end_of_number(start, "imaginary")) return false;

@@ -64,7 +64,7 @@ class Lexer {
   bool next_token();  // appends one or more tokens; false once done (end or error)
   bool lex_name_or_prefixed_string();
   bool lex_number();
-  bool lex_string(uint32_t start, uint32_t prefix_end, bool raw);
+  bool lex_string(uint32_t start, uint32_t prefix_end);
   bool lex_operator();
   bool check_identifier(uint32_t start, uint32_t end);
   bool verify_end_of_number(uint32_t start, const char* kind);

@@ -3,8 +3,6 @@
 
 namespace tolvo::parser {
 
-bool starts_expression_token(TokenKind k);
-
 bool Parser::looks_like_match_statement() {
   // "match" is a keyword only where a match statement parses: try the subject and the colon,
   // then rewind (the speculative nodes stay unused in the arena).
@@ -15,7 +13,7 @@ bool Parser::looks_like_match_statement() {
   uint32_t saved_depth = depth_;
   advance();
   Expr* subject = parse_star_named_expression();
-  if (subject && at(TokenKind::kComma)) subject = parse_star_named_expressions_tuple(0, subject);
+  if (subject && at(TokenKind::kComma)) subject = parse_star_named_expressions_tuple(subject);
   bool ok = subject != nullptr && at(TokenKind::kColon);
   pos_ = saved_pos;
   scratch_.resize(saved_scratch);
@@ -24,8 +22,7 @@ bool Parser::looks_like_match_statement() {
   return ok;
 }
 
-Expr* Parser::parse_star_named_expressions_tuple(uint32_t begin, Expr* first) {
-  (void)begin;
+Expr* Parser::parse_star_named_expressions_tuple(Expr* first) {
   size_t list = mark();
   push(first);
   while (eat(TokenKind::kComma)) {
@@ -43,7 +40,7 @@ Stmt* Parser::parse_match() {
   uint32_t subject_begin = start();
   Expr* subject = TRY(parse_star_named_expression());
   if (at(TokenKind::kComma)) {
-    subject = TRY(parse_star_named_expressions_tuple(subject_begin, subject));
+    subject = TRY(parse_star_named_expressions_tuple(subject));
     subject->range.start = subject_begin;
   } else if (subject->kind == ExprKind::kStarred) {
     return fail_here();
@@ -57,7 +54,7 @@ Stmt* Parser::parse_match() {
   size_t cases = mark();
   while (!at(TokenKind::kDedent)) {
     if (!at_soft_keyword("case")) return fail_here();
-    if (!parse_case_block(cases)) return nullptr;
+    if (!parse_case_block()) return nullptr;
   }
   advance();
   auto* s = make<MatchStmt>(StmtKind::kMatch, TextRange{});
@@ -67,8 +64,7 @@ Stmt* Parser::parse_match() {
   return s;
 }
 
-bool Parser::parse_case_block(size_t list_mark) {
-  (void)list_mark;
+bool Parser::parse_case_block() {
   advance();
   auto* c = arena_.make<MatchCase>();
   c->pattern = TRY_BOOL(parse_patterns());

@@ -3,8 +3,6 @@
 
 namespace tolvo::parser {
 
-bool starts_expression_token(TokenKind k);
-
 namespace {
 
 bool augmented_operator(TokenKind k, Operator* op) {
@@ -55,8 +53,7 @@ bool augmented_operator(TokenKind k, Operator* op) {
 
 }  // namespace
 
-bool Parser::parse_statement_into(size_t list_mark) {
-  (void)list_mark;
+bool Parser::parse_statement_into() {
   switch (kind()) {
     case TokenKind::kDef:
     case TokenKind::kIf:
@@ -82,17 +79,16 @@ bool Parser::parse_statement_into(size_t list_mark) {
         push(TRY_BOOL(parse_match()));
         return true;
       }
-      return parse_simple_statements(list_mark);
+      return parse_simple_statements();
     case TokenKind::kIndent:
       fail_here("unexpected indent");
       return false;
     default:
-      return parse_simple_statements(list_mark);
+      return parse_simple_statements();
   }
 }
 
-bool Parser::parse_simple_statements(size_t list_mark) {
-  (void)list_mark;
+bool Parser::parse_simple_statements() {
   while (true) {
     push(TRY_BOOL(parse_simple_statement()));
     if (!eat(TokenKind::kSemi)) break;
@@ -111,7 +107,7 @@ Stmt* Parser::parse_compound_statement() {
     case TokenKind::kDef:
       return parse_function_def(begin, {}, false);
     case TokenKind::kIf:
-      return parse_if(false);
+      return parse_if();
     case TokenKind::kClass:
       return parse_class_def(begin, {});
     case TokenKind::kWith:
@@ -290,10 +286,9 @@ Stmt* Parser::parse_assert() {
 
 // A dotted name as one text: "a.b.c" is contiguous in the source unless written with spaces or
 // line continuations, in which case the parts are joined into the arena.
-static std::optional<Identifier> dotted_name(Parser& parser, const Token* tokens, uint32_t& pos,
+static std::optional<Identifier> dotted_name(const Token* tokens, uint32_t& pos,
                                              std::string_view source, Arena& arena,
                                              Identifier first) {
-  (void)parser;
   if (tokens[pos].kind != TokenKind::kDot) return first;
   std::string joined(first.text);
   bool contiguous = true;
@@ -322,7 +317,7 @@ Stmt* Parser::parse_import() {
     uint32_t alias_begin = start();
     auto first = parse_name();
     if (!first) return nullptr;
-    auto name = dotted_name(*this, tokens_, pos_, source_, arena_, *first);
+    auto name = dotted_name(tokens_, pos_, source_, arena_, *first);
     if (!name) return fail_here();
     auto* alias = arena_.make<Alias>();
     alias->name = *name;
@@ -376,7 +371,7 @@ Stmt* Parser::parse_import_from() {
   if (at(TokenKind::kName)) {
     uint32_t module_begin = pos_;
     auto first = parse_name();
-    auto name = dotted_name(*this, tokens_, pos_, source_, arena_, *first);
+    auto name = dotted_name(tokens_, pos_, source_, arena_, *first);
     if (!name) return fail_here();
     s->module = *name;
     s->has_module = true;
@@ -627,7 +622,7 @@ Arguments* Parser::parse_parameters(bool lambda) {
 std::optional<List<Stmt>> Parser::parse_block() {
   if (!at(TokenKind::kNewline)) {
     size_t list = mark();
-    if (!parse_simple_statements(list)) return std::nullopt;
+    if (!parse_simple_statements()) return std::nullopt;
     return take<Stmt>(list);
   }
   advance();
@@ -644,7 +639,7 @@ std::optional<List<Stmt>> Parser::parse_block() {
       fail_here();
       return std::nullopt;
     }
-    if (!parse_statement_into(list)) return std::nullopt;
+    if (!parse_statement_into()) return std::nullopt;
   }
   advance();
   return take<Stmt>(list);
@@ -732,8 +727,7 @@ bool Parser::parse_else_block(List<Stmt>* orelse) {
   return true;
 }
 
-Stmt* Parser::parse_if(bool is_elif) {
-  (void)is_elif;
+Stmt* Parser::parse_if() {
   // The elif clauses are read in a loop and linked from the last one, so a long elif chain does
   // not recurse.
   size_t clauses = mark();

@@ -127,7 +127,7 @@ std::optional<List<Stmt>> Parser::parse_file() {
       fail_here();
       return std::nullopt;
     }
-    if (!parse_statement_into(list)) return std::nullopt;
+    if (!parse_statement_into()) return std::nullopt;
   }
   return take<Stmt>(list);
 }

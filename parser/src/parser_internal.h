@@ -49,6 +49,9 @@ class CharacterNames {
   std::unordered_map<std::string, int32_t> cache_;
 };
 
+// Whether a token of kind `k` can begin an expression (a star expression included).
+bool starts_expression_token(TokenKind k);
+
 class Parser {
  public:
   Parser(std::string_view source, const LexResult& lexed, Arena& arena)
@@ -143,8 +146,9 @@ class Parser {
   std::optional<Identifier> parse_name();  // a NAME token
 
   // --- statements (parse_statement.cpp) ---
-  bool parse_statement_into(size_t list_mark);  // one compound statement or one line of simple
-  bool parse_simple_statements(size_t list_mark);
+  // One compound statement, or one line of simple statements, pushed to the scratch list.
+  bool parse_statement_into();
+  bool parse_simple_statements();
   Stmt* parse_simple_statement();
   Stmt* parse_compound_statement();
   std::optional<List<Stmt>> parse_block();
@@ -160,7 +164,7 @@ class Parser {
   Stmt* parse_decorated();
   Stmt* parse_function_def(uint32_t begin, List<Expr> decorators, bool is_async);
   Stmt* parse_class_def(uint32_t begin, List<Expr> decorators);
-  Stmt* parse_if(bool is_elif);
+  Stmt* parse_if();
   Stmt* parse_while();
   Stmt* parse_for(uint32_t begin, bool is_async);
   Stmt* parse_with(uint32_t begin, bool is_async);
@@ -177,7 +181,7 @@ class Parser {
   Expr* parse_star_expressions();  // a tuple without parentheses when there is a comma
   Expr* parse_star_expression();
   Expr* parse_star_named_expression();
-  Expr* parse_star_named_expressions_tuple(uint32_t begin, Expr* first);
+  Expr* parse_star_named_expressions_tuple(Expr* first);
   Expr* parse_yield_expression();
   Expr* parse_disjunction();
   Expr* parse_conjunction();
@@ -218,7 +222,7 @@ class Parser {
   bool decode_fstring_middle(const Token& t, bool raw, std::string& out);
 
   // --- patterns (parse_pattern.cpp) ---
-  bool parse_case_block(size_t list_mark);
+  bool parse_case_block();
   Pattern* parse_patterns();  // top level of a case: open sequence or one pattern
   Pattern* parse_pattern();   // as_pattern | or_pattern
   Pattern* parse_or_pattern();
