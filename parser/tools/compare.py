@@ -234,6 +234,7 @@ def acceptance(dump: ParserDump, files: list, report: Report | None = None) -> R
 
 MUTATION_KINDS = ("delete", "insert", "duplicate")
 MUTATION_TARGET = 99.5
+LAYOUT_PIECES = ("\\\n", "\\\n ", "\n", "\n    ", "\t", " \\\n", ";", "\r")
 
 
 def mutants(files: list, per_file: int, seed: int) -> list[tuple[str, str]]:
@@ -277,6 +278,11 @@ def mutants(files: list, per_file: int, seed: int) -> list[tuple[str, str]]:
             elif kind == "duplicate":
                 mutant = text[:e] + " " + piece + text[e:]
                 what = f"duplicate {name} {piece[:30]!r}"
+            elif rng.random() < 0.2:
+                # Line structure is not made of tokens, yet the tokenizer's hardest part.
+                layout = rng.choice(LAYOUT_PIECES)
+                mutant = text[:s] + layout + text[s:]
+                what = f"insert {layout!r} before {name}"
             else:
                 other_name, os_, oe = spans[rng.randrange(len(spans))]
                 other = text[os_:oe]
