@@ -7,8 +7,10 @@
 
 acceptance: our parser accepts a file iff `ast.parse` does, over every UTF-8 .py file of the corpus
 (by default CPython 3.13's standard library, test/ included, site-packages excluded).
-mutations: single-token deletions, insertions and duplications of sampled files; both parsers
-judge each mutant and the agreement rate is printed with the disagreements grouped by class.
+mutations: single-token deletions, insertions and duplications of sampled files (an insertion is
+another token of the file or a piece of line structure: a line continuation, a line break, a tab);
+both parsers judge each mutant and the agreement rate is printed with the disagreements grouped by
+class.
 trees: for every file both accept, the two trees side by side: kinds, identifiers and literal
 values everywhere, byte ranges of the constructs the indexing relies on (gating) and of everything
 else (listed, not gating), comments, and the extras CPython lacks (name_range, arg_range, the
