@@ -129,6 +129,11 @@ enum class Operator : uint8_t {
 enum class UnaryOperator : uint8_t { kInvert, kNot, kUAdd, kUSub };
 enum class CmpOperator : uint8_t { kEq, kNotEq, kLt, kLtE, kGt, kGtE, kIs, kIsNot, kIn, kNotIn };
 
+// The struct of each kind: BoolOpExpr, NamedExpr, BinOpExpr, UnaryOpExpr, LambdaExpr, IfExpExpr,
+// DictExpr, SetExpr, ComprehensionExpr (ListComp, SetComp, DictComp, GeneratorExp), AwaitExpr
+// (Await, Yield, YieldFrom), CompareExpr, CallExpr, FormattedValueExpr, JoinedStrExpr,
+// ConstantExpr, AttributeExpr, SubscriptExpr, StarredExpr, NameExpr, SequenceExpr (List, Tuple),
+// SliceExpr.
 enum class ExprKind : uint8_t {
   kBoolOp,
   kNamedExpr,
@@ -310,6 +315,9 @@ struct Arguments {
 };
 
 // Patterns.
+// The struct of each kind: MatchValuePattern (MatchValue, MatchSingleton), MatchSequencePattern
+// (MatchSequence, MatchOr), MatchMappingPattern, MatchClassPattern, MatchAsPattern (MatchAs,
+// MatchStar).
 enum class PatternKind : uint8_t {
   kMatchValue,
   kMatchSingleton,
@@ -386,6 +394,10 @@ struct MatchCase {
   List<Stmt> body;
 };
 
+// The struct of each kind: FunctionDefStmt (also async), ClassDefStmt, ReturnStmt, DeleteStmt,
+// AssignStmt, TypeAliasStmt, AugAssignStmt, AnnAssignStmt, ForStmt (also async), WhileStmt, IfStmt,
+// WithStmt (also async), MatchStmt, RaiseStmt, TryStmt (also TryStar), AssertStmt, ImportStmt,
+// ImportFromStmt, GlobalStmt (also Nonlocal), ExprStmt; Pass, Break and Continue are plain Stmt.
 enum class StmtKind : uint8_t {
   kFunctionDef,
   kAsyncFunctionDef,
@@ -446,7 +458,10 @@ struct ClassDefStmt : Stmt {
   List<Stmt> body;
   List<Expr> decorator_list;
 };
-struct ReturnStmt : Stmt {  // Return; also Expr (value required)
+struct ReturnStmt : Stmt {
+  Expr* value;  // optional
+};
+struct ExprStmt : Stmt {
   Expr* value;
 };
 struct DeleteStmt : Stmt {
@@ -523,7 +538,6 @@ struct ImportFromStmt : Stmt {
 struct GlobalStmt : Stmt {  // Global, Nonlocal
   Array<Identifier> names;
 };
-using ExprStmt = ReturnStmt;
 
 }  // namespace tolvo::parser
 

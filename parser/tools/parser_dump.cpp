@@ -286,10 +286,14 @@ class TreeDumper {
         break;
       }
       case StmtKind::kReturn:
-      case StmtKind::kExpr:
-        json_.begin(s->kind == StmtKind::kReturn ? "Return" : "Expr", s->range);
+        json_.begin("Return", s->range);
         json_.key("value");
         opt_expr(s->as<ReturnStmt>()->value);
+        break;
+      case StmtKind::kExpr:
+        json_.begin("Expr", s->range);
+        json_.key("value");
+        expr(s->as<ExprStmt>()->value);
         break;
       case StmtKind::kDelete:
         json_.begin("Delete", s->range);
