@@ -14,6 +14,10 @@ std::string display_text(const SyntaxError& error) {
 }
 
 std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source) {
+  // Offsets are 32-bit; refuse what they cannot address before allocating for it.
+  if (source.size() >= 0xFFFFFFF0u) {
+    return std::unexpected(SyntaxError{"source is too large", {0, 0}});
+  }
   // The source copy and the tree take about six bytes per source byte (the standard library's
   // average); blocks of half the source size keep the unused tail small.
   auto arena = std::make_unique<Arena>(source.size() * 5 + 256, source.size() / 2 + 256);
