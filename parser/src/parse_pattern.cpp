@@ -47,7 +47,10 @@ Stmt* Parser::parse_match() {
   }
   if (!expect(TokenKind::kColon)) return nullptr;
   if (!expect(TokenKind::kNewline)) return nullptr;
-  if (!at(TokenKind::kIndent)) return fail_here("expected an indented block");
+  if (!at(TokenKind::kIndent)) {
+    return fail_here("expected an indented block after 'match' statement on line " +
+                     std::to_string(line_of_offset(source_, begin)));
+  }
   advance();
   DepthGuard guard(*this);
   if (!guard.ok()) return nullptr;
@@ -65,12 +68,13 @@ Stmt* Parser::parse_match() {
 }
 
 bool Parser::parse_case_block() {
+  uint32_t header = start();
   advance();
   auto* c = arena_.make<MatchCase>();
   c->pattern = TRY_BOOL(parse_patterns());
   if (eat(TokenKind::kIf)) c->guard = TRY_BOOL(parse_named_expression());
   if (!expect(TokenKind::kColon)) return false;
-  auto body = parse_block();
+  auto body = parse_block("'case' statement", header);
   if (!body) return false;
   c->body = *body;
   push(c);

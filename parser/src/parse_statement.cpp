@@ -619,7 +619,7 @@ Arguments* Parser::parse_parameters(bool lambda) {
   return args;
 }
 
-std::optional<List<Stmt>> Parser::parse_block() {
+std::optional<List<Stmt>> Parser::parse_block(std::string_view what, uint32_t header) {
   if (!at(TokenKind::kNewline)) {
     size_t list = mark();
     if (!parse_simple_statements()) return std::nullopt;
@@ -627,7 +627,8 @@ std::optional<List<Stmt>> Parser::parse_block() {
   }
   advance();
   if (!at(TokenKind::kIndent)) {
-    fail_here("expected an indented block");
+    fail_here("expected an indented block after " + std::string(what) + " on line " +
+              std::to_string(line_of_offset(source_, header)));
     return std::nullopt;
   }
   advance();
@@ -663,6 +664,7 @@ Stmt* Parser::parse_decorated() {
 }
 
 Stmt* Parser::parse_function_def(uint32_t begin, List<Expr> decorators, bool is_async) {
+  uint32_t header = start();
   advance();
   auto* s = make<FunctionDefStmt>(is_async ? StmtKind::kAsyncFunctionDef : StmtKind::kFunctionDef,
                                   TextRange{});
@@ -680,7 +682,7 @@ Stmt* Parser::parse_function_def(uint32_t begin, List<Expr> decorators, bool is_
   s->returns = nullptr;
   if (eat(TokenKind::kRArrow)) s->returns = TRY(parse_expression());
   if (!expect(TokenKind::kColon)) return nullptr;
-  auto body = parse_block();
+  auto body = parse_block("function definition", header);
   if (!body) return nullptr;
   s->body = *body;
   s->range = {begin, block_end()};
@@ -688,6 +690,7 @@ Stmt* Parser::parse_function_def(uint32_t begin, List<Expr> decorators, bool is_
 }
 
 Stmt* Parser::parse_class_def(uint32_t begin, List<Expr> decorators) {
+  uint32_t header = start();
   advance();
   auto* s = make<ClassDefStmt>(StmtKind::kClassDef, TextRange{});
   auto name = parse_name();
@@ -710,7 +713,7 @@ Stmt* Parser::parse_class_def(uint32_t begin, List<Expr> decorators) {
     s->keywords = call->keywords;
   }
   if (!expect(TokenKind::kColon)) return nullptr;
-  auto body = parse_block();
+  auto body = parse_block("class definition", header);
   if (!body) return nullptr;
   s->body = *body;
   s->range = {begin, block_end()};
@@ -719,9 +722,10 @@ Stmt* Parser::parse_class_def(uint32_t begin, List<Expr> decorators) {
 
 bool Parser::parse_else_block(List<Stmt>* orelse) {
   if (!at(TokenKind::kElse)) return true;
+  uint32_t header = start();
   advance();
   if (!expect(TokenKind::kColon)) return false;
-  auto body = parse_block();
+  auto body = parse_block("'else' statement", header);
   if (!body) return false;
   *orelse = *body;
   return true;
@@ -738,7 +742,7 @@ Stmt* Parser::parse_if() {
     s->is_elif = scratch_.size() > clauses;
     s->test = TRY(parse_named_expression());
     if (!expect(TokenKind::kColon)) return nullptr;
-    auto body = parse_block();
+    auto body = parse_block(s->is_elif ? "'elif' statement" : "'if' statement", begin);
     if (!body) return nullptr;
     s->body = *body;
     s->range.end = block_end();
@@ -768,7 +772,7 @@ Stmt* Parser::parse_while() {
   auto* s = make<WhileStmt>(StmtKind::kWhile, TextRange{});
   s->test = TRY(parse_named_expression());
   if (!expect(TokenKind::kColon)) return nullptr;
-  auto body = parse_block();
+  auto body = parse_block("'while' statement", begin);
   if (!body) return nullptr;
   s->body = *body;
   if (!parse_else_block(&s->orelse)) return nullptr;
@@ -783,7 +787,7 @@ Stmt* Parser::parse_for(uint32_t begin, bool is_async) {
   if (!expect(TokenKind::kIn)) return nullptr;
   s->iter = TRY(parse_star_expressions());
   if (!expect(TokenKind::kColon)) return nullptr;
-  auto body = parse_block();
+  auto body = parse_block("'for' statement", begin);
   if (!body) return nullptr;
   s->body = *body;
   if (!parse_else_block(&s->orelse)) return nullptr;
@@ -839,7 +843,7 @@ Stmt* Parser::parse_with(uint32_t begin, bool is_async) {
   if (!parenthesized_items && !parse_items(false)) return nullptr;
   s->items = take<WithItem>(items);
   if (!expect(TokenKind::kColon)) return nullptr;
-  auto body = parse_block();
+  auto body = parse_block("'with' statement", begin);
   if (!body) return nullptr;
   s->body = *body;
   s->range = {begin, block_end()};
@@ -851,7 +855,7 @@ Stmt* Parser::parse_try() {
   advance();
   if (!expect(TokenKind::kColon)) return nullptr;
   auto* s = make<TryStmt>(StmtKind::kTry, TextRange{});
-  auto body = parse_block();
+  auto body = parse_block("'try' statement", begin);
   if (!body) return nullptr;
   s->body = *body;
   size_t handlers = mark();
@@ -883,7 +887,8 @@ Stmt* Parser::parse_try() {
       return fail("expected one or more exception types", tok().range());
     }
     if (!expect(TokenKind::kColon)) return nullptr;
-    auto handler_body = parse_block();
+    auto handler_body =
+        parse_block(star ? "'except*' statement" : "'except' statement", handler_begin);
     if (!handler_body) return nullptr;
     handler->body = *handler_body;
     handler->range = {handler_begin, block_end()};
@@ -893,9 +898,10 @@ Stmt* Parser::parse_try() {
   if (any_star) s->kind = StmtKind::kTryStar;
   if (!s->handlers.empty() && !parse_else_block(&s->orelse)) return nullptr;
   if (at(TokenKind::kFinally)) {
+    uint32_t header = start();
     advance();
     if (!expect(TokenKind::kColon)) return nullptr;
-    auto final_body = parse_block();
+    auto final_body = parse_block("'finally' statement", header);
     if (!final_body) return nullptr;
     s->finalbody = *final_body;
   }

@@ -151,7 +151,9 @@ class Parser {
   bool parse_simple_statements();
   Stmt* parse_simple_statement();
   Stmt* parse_compound_statement();
-  std::optional<List<Stmt>> parse_block();
+  // block: NEWLINE INDENT statements DEDENT | simple statements. `what` and `header` (the
+  // statement's first byte) name the statement in CPython's message for a missing block.
+  std::optional<List<Stmt>> parse_block(std::string_view what, uint32_t header);
   Stmt* parse_expression_statement();
   Stmt* parse_return();
   Stmt* parse_raise();

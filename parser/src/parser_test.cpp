@@ -97,7 +97,12 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
        "f-string: invalid conversion character 'z': expected 's', 'r', or 'a' at byte range "
        "5..6"},
       {"f'{}'", "f-string: valid expression required before '}' at byte range 3..4"},
-      {"if x:\npass", "expected an indented block at byte range 6..10"},
+      {"if x:\npass",
+       "expected an indented block after 'if' statement on line 1 at byte range 6..10"},
+      {"@d\ndef f():\n\nx",
+       "expected an indented block after function definition on line 2 at byte range 13..14"},
+      {"try:\n x\nexcept* E:\ny",
+       "expected an indented block after 'except*' statement on line 3 at byte range 19..20"},
       {"  x = 1", "unexpected indent at byte range 2..2"},
       {"x = (1,", "'(' was never closed at byte range 4..5"},
       {"try:\n pass\n", "expected 'except' or 'finally' block at byte range 11..11"},
