@@ -33,6 +33,9 @@ bool Lexer::begin_line() {
     uint32_t line_start = cursor_.pos();
     uint32_t col = 0;
     uint32_t alt_col = 0;
+    // Indentation cannot be split by a line continuation: as in CPython, the column of the first
+    // backslash counts (unless it stood at column 0, then the column reached after it).
+    uint32_t continuation_col = 0;
     while (true) {
       unsigned char c = cursor_.peek();
       if (c == ' ') {
@@ -43,11 +46,22 @@ bool Lexer::begin_line() {
         ++alt_col;
       } else if (c == '\f') {
         col = alt_col = 0;
+      } else if (c == '\\') {
+        uint32_t at = cursor_.pos();
+        if (continuation_col == 0) continuation_col = col;
+        cursor_.advance();
+        cursor_.eat('\r');
+        if (!cursor_.eat('\n') && !(source_[cursor_.pos() - 1] == '\r' && cursor_.pos() > at + 1)) {
+          return fail("unexpected character after line continuation character", at, at + 1);
+        }
+        if (cursor_.at_end()) return fail("unexpected EOF while parsing", at, at + 1);
+        continue;
       } else {
         break;
       }
       cursor_.advance();
     }
+    if (continuation_col != 0) col = alt_col = continuation_col;  // CPython sets both alike
     unsigned char c = cursor_.peek();
     if (c == '#' || c == '\n' || c == '\r') {
       // Blank and comment-only lines take no part in indentation and end no statement.

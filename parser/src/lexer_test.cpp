@@ -54,6 +54,11 @@ TEST(LexerTest, TokensOfTrickyInputs) {
       {"f(a,\n  b)\n", "NAME:f (:( NAME:a ,:, NAME:b ):) NEWLINE ENDMARKER"},
       {"a = \\\n  1\n", "NAME:a =:= NUMBER:1 NEWLINE ENDMARKER"},
       {"a\r\nb\rc\n", "NAME:a NEWLINE NAME:b NEWLINE NAME:c NEWLINE ENDMARKER"},
+      // A continuation at a line's start: the column after it (or of the first backslash when
+      // that is not column 0) is the indentation; a line left blank or comment-only stays so.
+      {"if x:\n\\\n    y\n", "if:if NAME:x ::: NEWLINE INDENT NAME:y NEWLINE DEDENT ENDMARKER"},
+      {"if x:\n  \\\n      y\n", "if:if NAME:x ::: NEWLINE INDENT NAME:y NEWLINE DEDENT ENDMARKER"},
+      {"\\\n # c\n\nx\n", "NAME:x NEWLINE ENDMARKER"},
       // Every prefix, any case; a name that only looks like a prefix.
       {"rb'a' Br\"b\" u'c' F'd' fR'e' rb'''x''' ub'f'",
        "STRING:rb'a' STRING:Br\"b\" STRING:u'c' FSTRING_START:F' FSTRING_MIDDLE:d FSTRING_END:' "

@@ -201,6 +201,27 @@ bool Parser::set_target(Expr* e, ExprContext ctx, TargetUse use) {
   }
 }
 
+void Parser::check_missing_comma(const Expr* last) {
+  TokenKind k = kind();
+  if (last == nullptr || error_ || !starts_expression_token(k) || k == TokenKind::kStar) return;
+  // CPython leaves out a name before a string ("print 'x'") and a soft keyword.
+  if (last->kind == ExprKind::kName) {
+    std::string_view id = last->as<NameExpr>()->id;
+    if (k == TokenKind::kString || k == TokenKind::kFStringStart || id == "match" || id == "case" ||
+        id == "type" || id == "_") {
+      return;
+    }
+  }
+  uint32_t saved_pos = pos_;
+  size_t saved_scratch = scratch_.size();
+  Expr* next = parse_expression();
+  uint32_t end = next ? prev_end() : tokens_[saved_pos].end;
+  error_.reset();
+  pos_ = saved_pos;
+  scratch_.resize(saved_scratch);
+  fail("invalid syntax. Perhaps you forgot a comma?", TextRange{last->range.start, end});
+}
+
 Expr* Parser::parse_star_expressions() {
   uint32_t begin = start();
   Expr* first = TRY(parse_star_expression());
@@ -585,6 +606,7 @@ Expr* Parser::parse_paren_atom() {
       if (at(TokenKind::kRPar)) break;
       push(TRY(parse_star_named_expression()));
     }
+    if (!at(TokenKind::kRPar)) check_missing_comma(static_cast<Expr*>(scratch_.back()));
     if (!expect(TokenKind::kRPar)) return nullptr;
     auto* tuple = make<SequenceExpr>(ExprKind::kTuple, from(begin));
     tuple->elts = take<Expr>(list);
@@ -592,10 +614,7 @@ Expr* Parser::parse_paren_atom() {
     return tuple;
   }
   if (!at(TokenKind::kRPar)) {
-    if (at(TokenKind::kEqual) && first->kind != ExprKind::kName) {
-      // Follows CPython's hint for "(a.b = 1)" and the like.
-      return fail_here();
-    }
+    check_missing_comma(first);
     return fail_here();
   }
   advance();
@@ -632,6 +651,9 @@ Expr* Parser::parse_list_atom() {
       if (at(TokenKind::kRSqb)) break;
       push(TRY(parse_star_named_expression()));
     }
+  }
+  if (!at(TokenKind::kRSqb) && scratch_.size() > list) {
+    check_missing_comma(static_cast<Expr*>(scratch_.back()));
   }
   if (!expect(TokenKind::kRSqb)) return nullptr;
   auto* e = make<SequenceExpr>(ExprKind::kList, from(begin));
@@ -706,6 +728,7 @@ Expr* Parser::parse_brace_atom() {
       push(TRY(parse_star_named_expression()));
     }
   }
+  if (!at(TokenKind::kRBrace)) check_missing_comma(static_cast<Expr*>(scratch_.back()));
   if (!expect(TokenKind::kRBrace)) return nullptr;
   if (!is_dict) {
     auto* e = make<SetExpr>(ExprKind::kSet, from(begin));
@@ -904,6 +927,11 @@ Expr* Parser::parse_call(uint32_t begin, Expr* func) {
       push(value);
     }
     if (!eat(TokenKind::kComma)) break;
+  }
+  if (!at(TokenKind::kRPar) && scratch_.size() > args) {
+    uintptr_t item = reinterpret_cast<uintptr_t>(scratch_.back());
+    check_missing_comma((item & 1) ? reinterpret_cast<Keyword*>(item & ~uintptr_t(1))->value
+                                   : reinterpret_cast<Expr*>(item));
   }
   if (!expect(TokenKind::kRPar)) return nullptr;
   auto* call = make<CallExpr>(ExprKind::kCall, from(begin));

@@ -212,6 +212,9 @@ class Parser {
   enum class TargetUse { kAssign, kFor, kDelete, kAugmented, kAnnotated, kWith, kComprehension };
   bool set_target(Expr* e, ExprContext ctx, TargetUse use);
   static std::string_view expr_name(const Expr* e);
+  // Inside brackets where an element is followed by another expression instead of a comma or
+  // the closing bracket: records CPython's "Perhaps you forgot a comma?" error.
+  void check_missing_comma(const Expr* last);
   bool check_no_starred_misuse(Expr* e);
 
   // --- strings (parse_string.cpp) ---

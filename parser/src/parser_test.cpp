@@ -118,6 +118,10 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"with a as f(): pass", "cannot assign to function call at byte range 10..13"},
       {"for f() in x: pass", "cannot assign to function call at byte range 4..7"},
       {"lambda x: (yield) = 1", "cannot assign to lambda at byte range 0..17"},
+      {"f(a, b c)", "invalid syntax. Perhaps you forgot a comma? at byte range 5..8"},
+      {"{1: 2 3: 4}", "invalid syntax. Perhaps you forgot a comma? at byte range 4..7"},
+      {"[a.b c.d]", "invalid syntax. Perhaps you forgot a comma? at byte range 1..8"},
+      {"[a 'x']", "invalid syntax at byte range 3..6"},  // CPython leaves out a name and a string
       // Generic errors; a tokenizer error further on wins over "invalid syntax", as in CPython.
       {"x := 1", "invalid syntax at byte range 2..4"},
       {"import a.", "invalid syntax at byte range 8..9"},
