@@ -225,3 +225,42 @@ def test_nesting_limits_match_cpython(dump, tmp_path):
         if kind == "crash" or (kind == "ok") != theirs_ok:
             wrong.append(f"{name}: CPython {theirs_message or 'accepts'}; ours {message or kind}")
     assert not wrong, "\n".join(wrong)
+
+
+# Small texts where the tokenizer's line structure decides validity; CPython is the judge.
+VERDICT_FIXTURES = {
+    "continuation_then_indented_statement": "x = 1\n\\\n import re\n",
+    "continuation_at_file_start_then_indent": "\\\n import re\n",
+    "continuation_then_comment_line": "\\\n # comment\n\nx = 1\n",
+    "continuation_then_blank_line": "x = 1\n\\\n\nimport re\n",
+    "continuation_then_dedent_mismatch": "if x:\n    y\n\\\n  z\n",
+    "continuation_before_block": "if x:\n\\\n    y\n",
+    "continuation_inside_statement": "x = 1 + \\\n    2\n",
+    "continuation_at_end_of_file": "x = 1\n\\",
+    "continuation_then_eof_after_newline": "x = 1\n\\\n",
+    "lone_cr_between_statements": "x = 1\ry = 2\r",
+    "form_feed_indentation": "if x:\n\f    y\n",
+    "tab_and_spaces_consistent": "if x:\n\ty\n\tz\n",
+    "tab_then_spaces_inconsistent": "if x:\n\ty\n        z\n",
+    "comment_at_deeper_indent": "if x:\n    y\n        # c\nz\n",
+    "empty_text": "",
+    "only_whitespace": "   \n\t\n",
+    "null_byte": "x = 1\0\n",
+}
+
+
+def test_verdicts_match_cpython_on_line_structure(dump, tmp_path):
+    paths = []
+    for name, source in VERDICT_FIXTURES.items():
+        path = tmp_path / f"{name}.py"
+        path.write_bytes(source.encode())
+        paths.append(path)
+    ours = dump.check(paths)
+    wrong = []
+    for path, (name, source) in zip(paths, VERDICT_FIXTURES.items()):
+        theirs_ok, theirs_message = oracle.verdict(source)
+        kind, message = ours[str(path)]
+        if kind == "crash" or (kind == "ok") != theirs_ok:
+            wrong.append(f"{name} {source!r}: CPython {theirs_message or 'accepts'}; "
+                         f"ours {message or kind}")
+    assert not wrong, "\n".join(wrong)
