@@ -31,6 +31,15 @@ class Cursor {
     }
     return false;
   }
+  // Moves past the bytes for which `accept(byte)` holds, stopping at the end.
+  template <typename Accept>
+  void skip_while(Accept accept) {
+    const auto* base = reinterpret_cast<const unsigned char*>(data_);
+    const unsigned char* p = base + pos_;
+    const unsigned char* end = base + size_;
+    while (p < end && accept(*p)) ++p;
+    pos_ = uint32_t(p - base);
+  }
   // Moves to the next '\n' or '\r', or to the end.
   void skip_to_line_end() {
     const char* begin = data_ + pos_;

@@ -143,13 +143,9 @@ bool Lexer::next_token() {
 
 bool Lexer::lex_name_or_prefixed_string() {
   uint32_t start = cursor_.pos();
-  bool non_ascii = false;
-  while (true) {
-    unsigned char c = cursor_.peek();
-    if (!(kChars.cls[c] & kContinue)) break;
-    non_ascii |= c >= 0x80;
-    cursor_.advance();
-  }
+  cursor_.skip_while([](unsigned char c) { return c < 0x80 && (kChars.cls[c] & kContinue); });
+  bool non_ascii = cursor_.peek() >= 0x80;
+  if (non_ascii) cursor_.skip_while([](unsigned char c) { return kChars.cls[c] & kContinue; });
   uint32_t end = cursor_.pos();
   unsigned char next = cursor_.peek();
   if (!non_ascii && end - start <= 2 && (next == '\'' || next == '"')) {

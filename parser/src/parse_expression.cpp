@@ -278,7 +278,33 @@ Expr* Parser::parse_named_expression() {
 }
 
 Expr* Parser::parse_expression() {
-  if (at(TokenKind::kLambda)) return parse_lambda();
+  // Most expressions are one atom followed by a delimiter: skip the rule chain for them.
+  switch (kind()) {
+    case TokenKind::kName:
+    case TokenKind::kNumber:
+    case TokenKind::kString:
+    case TokenKind::kTrue:
+    case TokenKind::kFalse:
+    case TokenKind::kNone:
+      switch (tokens_[pos_ + 1].kind) {
+        case TokenKind::kComma:
+        case TokenKind::kRPar:
+        case TokenKind::kRSqb:
+        case TokenKind::kRBrace:
+        case TokenKind::kColon:
+        case TokenKind::kEqual:
+        case TokenKind::kNewline:
+        case TokenKind::kSemi:
+          return parse_atom();
+        default:
+          break;
+      }
+      break;
+    case TokenKind::kLambda:
+      return parse_lambda();
+    default:
+      break;
+  }
   uint32_t begin = start();
   Expr* body = TRY(parse_disjunction());
   if (!at(TokenKind::kIf)) return body;
