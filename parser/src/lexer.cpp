@@ -117,9 +117,16 @@ bool Lexer::next_token() {
   if (at_line_start_ && brackets_.empty()) {
     if (!begin_line()) return false;
   }
-  if (!skip_whitespace_and_continuations()) return false;
-  uint32_t start = cursor_.pos();
   unsigned char c = cursor_.peek();
+  if (c == ' ') {  // the usual single space between tokens, without a call
+    cursor_.advance();
+    c = cursor_.peek();
+  }
+  if (c == ' ' || c == '\t' || c == '\f' || c == '\\') {
+    if (!skip_whitespace_and_continuations()) return false;
+    c = cursor_.peek();
+  }
+  uint32_t start = cursor_.pos();
   if (c == 0) return finish();
   if (c == '#') {
     cursor_.skip_to_line_end();
