@@ -44,7 +44,6 @@ class ParsedModule {
   // Every comment from its "#" to the end of its line (line break excluded), in source order.
   const std::vector<TextRange>& comments() const { return comments_; }
   // Bytes held by the tree (arena blocks and comment list).
-  size_t arena_bytes_used() const { return arena_->bytes_used(); }
   size_t memory_bytes() const {
     return arena_->bytes_reserved() + comments_.capacity() * sizeof(TextRange);
   }

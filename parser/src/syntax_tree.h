@@ -48,8 +48,6 @@ class Arena {
   }
   // Bytes held by the arena's blocks.
   size_t bytes_reserved() const { return reserved_; }
-  // Bytes handed out (and lost to alignment) so far.
-  size_t bytes_used() const { return reserved_ - size_t(limit_ - cursor_); }
 
  private:
   void grow(size_t at_least) {
