@@ -233,6 +233,13 @@ int32_t CharacterNames::lookup(std::string_view upper_name) {
       break;
     }
   }
+  constexpr std::string_view kIdeograph = "CJK UNIFIED IDEOGRAPH-";
+  if (result < 0 && upper_name.substr(0, kIdeograph.size()) == kIdeograph &&
+      upper_name.size() == kIdeograph.size() + 5) {
+    // Extension I (Unicode 15.1, which Python 3.13 has and an older ICU lacks).
+    int32_t cp = int32_t(std::strtol(name.c_str() + kIdeograph.size(), nullptr, 16));
+    if (cp >= 0x2EBF0 && cp <= 0x2EE5D) result = cp;
+  }
   if (result < 0) {
     auto alias =
         std::lower_bound(std::begin(kAliases), std::end(kAliases), upper_name,

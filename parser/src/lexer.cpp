@@ -27,6 +27,15 @@ struct CharTable {
 constexpr CharTable kChars;
 
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// Python 3.13 uses Unicode 15.1; the ICU we build with may know only 15.0, which lacks these
+// identifier characters: the CJK ideographs of Extension I, and four joiners and middle dots that
+// 15.1 made XID_Continue.
+bool is_unicode_15_1_id_start(uint32_t cp) { return cp >= 0x2EBF0 && cp <= 0x2EE5D; }
+bool is_unicode_15_1_id_continue(uint32_t cp) {
+  return is_unicode_15_1_id_start(cp) || cp == 0x200C || cp == 0x200D || cp == 0x30FB ||
+         cp == 0xFF65;
+}
 bool is_hex_digit(unsigned char c) {
   return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -202,7 +211,8 @@ bool Lexer::check_identifier(uint32_t start, uint32_t end) {
     if (cp < 0x80) {
       ok = first ? (kChars.cls[cp] & kStart) != 0 : (kChars.cls[cp] & kContinue) != 0;
     } else {
-      ok = u_hasBinaryProperty(UChar32(cp), first ? UCHAR_XID_START : UCHAR_XID_CONTINUE);
+      ok = u_hasBinaryProperty(UChar32(cp), first ? UCHAR_XID_START : UCHAR_XID_CONTINUE) ||
+           (first ? is_unicode_15_1_id_start(cp) : is_unicode_15_1_id_continue(cp));
     }
     if (!ok) {
       uint32_t at = cursor.pos();

@@ -99,6 +99,9 @@ TEST(LexerTest, TokensOfTrickyInputs) {
        "NAME:e !=:!= NAME:f NEWLINE ENDMARKER"},
       // Soft keywords are names; non-ASCII identifiers are names.
       {"match case type _ π", "NAME:match NAME:case NAME:type NAME:_ NAME:π NEWLINE ENDMARKER"},
+      // Identifier characters of Unicode 15.1 (Python 3.13's), which ICU 72 lacks.
+      {"\xF0\xAE\xAF\xB0 a\xE2\x80\x8D",
+       "NAME:\xF0\xAE\xAF\xB0 NAME:a\xE2\x80\x8D NEWLINE ENDMARKER"},
   };
   for (const LexCase& c : cases) EXPECT_EQ(describe(c.source), c.tokens) << c.source;
 }

@@ -321,6 +321,7 @@ TEST(ParserTest, StringValues) {
        "\xE2\x80\x94"
        "a"},
       {"'\\N{NBSP}\\N{line feed}\\N{VS17}'", "\xC2\xA0\n\xF3\xA0\x84\x80"},  // aliases
+      {"'\\N{CJK UNIFIED IDEOGRAPH-2EBF0}'", "\xF0\xAE\xAF\xB0"},            // Unicode 15.1
       {"'\\d\\q'", "\\d\\q"},  // unknown escapes stay as written
       {"r'\\n\\x'", "\\n\\x"},
       {"'a\\\nb'", "ab"},  // a backslash-newline joins
