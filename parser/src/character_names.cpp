@@ -207,6 +207,22 @@ constexpr NameAlias kAliases[] = {
     {"ZWSP", 0x200B},
 };
 
+// Characters Unicode 15.1 (Python 3.13's) added outside Extension I, unknown to ICU 72. Sorted.
+constexpr NameAlias kUnicode151Names[] = {
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER HORIZONTAL REFLECTION", 0x2FFE},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER ROTATION", 0x2FFF},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SUBTRACTION", 0x31EF},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SURROUND FROM LOWER RIGHT", 0x2FFD},
+    {"IDEOGRAPHIC DESCRIPTION CHARACTER SURROUND FROM RIGHT", 0x2FFC},
+};
+
+template <size_t N>
+int32_t find_name(const NameAlias (&table)[N], std::string_view name) {
+  auto it = std::lower_bound(std::begin(table), std::end(table), name,
+                             [](const NameAlias& a, std::string_view n) { return a.name < n; });
+  return it != std::end(table) && it->name == name ? it->code_point : -1;
+}
+
 int32_t variation_selector(std::string_view name) {
   if (name.size() < 3 || name.size() > 5 || name.substr(0, 2) != "VS" || name[2] == '0') return -1;
   int n = 0;
@@ -240,16 +256,9 @@ int32_t CharacterNames::lookup(std::string_view upper_name) {
     int32_t cp = int32_t(std::strtol(name.c_str() + kIdeograph.size(), nullptr, 16));
     if (cp >= 0x2EBF0 && cp <= 0x2EE5D) result = cp;
   }
-  if (result < 0) {
-    auto alias =
-        std::lower_bound(std::begin(kAliases), std::end(kAliases), upper_name,
-                         [](const NameAlias& a, std::string_view n) { return a.name < n; });
-    if (alias != std::end(kAliases) && alias->name == upper_name) {
-      result = alias->code_point;
-    } else {
-      result = variation_selector(upper_name);
-    }
-  }
+  if (result < 0) result = find_name(kAliases, upper_name);
+  if (result < 0) result = find_name(kUnicode151Names, upper_name);
+  if (result < 0) result = variation_selector(upper_name);
   cache_.emplace(std::move(name), result);
   return result;
 }
