@@ -234,32 +234,64 @@ int32_t variation_selector(std::string_view name) {
   return n <= 16 ? 0xFE00 + n - 1 : 0xE0100 + n - 17;
 }
 
-}  // namespace
-
-int32_t CharacterNames::lookup(std::string_view upper_name) {
-  auto it = cache_.find(std::string(upper_name));
-  if (it != cache_.end()) return it->second;
-  std::string name(upper_name);
-  int32_t result = -1;
-  for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-    UErrorCode status = U_ZERO_ERROR;
-    UChar32 value = u_charFromName(choice, name.c_str(), &status);
-    if (U_SUCCESS(status) && value >= 0) {
-      result = value;
-      break;
+// Python's "CJK UNIFIED IDEOGRAPH-" names: four or five uppercase hex digits of a unified
+// ideograph (its ranges as of Unicode 15.1).
+int32_t unified_ideograph(std::string_view digits) {
+  if (digits.size() != 4 && digits.size() != 5) return -1;
+  int32_t cp = 0;
+  for (char c : digits) {
+    if (c >= '0' && c <= '9') {
+      cp = cp * 16 + (c - '0');
+    } else if (c >= 'A' && c <= 'F') {
+      cp = cp * 16 + (c - 'A' + 10);
+    } else {
+      return -1;
     }
   }
-  constexpr std::string_view kIdeograph = "CJK UNIFIED IDEOGRAPH-";
-  if (result < 0 && upper_name.substr(0, kIdeograph.size()) == kIdeograph &&
-      upper_name.size() == kIdeograph.size() + 5) {
-    // Extension I (Unicode 15.1, which Python 3.13 has and an older ICU lacks).
-    int32_t cp = int32_t(std::strtol(name.c_str() + kIdeograph.size(), nullptr, 16));
-    if (cp >= 0x2EBF0 && cp <= 0x2EE5D) result = cp;
+  static constexpr int32_t kRanges[][2] = {
+      {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0x20000, 0x2A6DF}, {0x2A700, 0x2B739},
+      {0x2B740, 0x2B81D}, {0x2B820, 0x2CEA1}, {0x2CEB0, 0x2EBE0}, {0x2EBF0, 0x2EE5D},
+      {0x30000, 0x3134A}, {0x31350, 0x323AF}};
+  for (const auto& range : kRanges) {
+    if (cp >= range[0] && cp <= range[1]) return cp;
   }
-  if (result < 0) result = find_name(kAliases, upper_name);
-  if (result < 0) result = find_name(kUnicode151Names, upper_name);
-  if (result < 0) result = variation_selector(upper_name);
-  cache_.emplace(std::move(name), result);
+  return -1;
+}
+
+}  // namespace
+
+int32_t CharacterNames::lookup(std::string_view written) {
+  auto it = cache_.find(std::string(written));
+  if (it != cache_.end()) return it->second;
+  std::string name(written);
+  for (char& c : name) c = c >= 'a' && c <= 'z' ? char(c - 32) : c;
+  std::string_view upper_name = name;
+  // CPython matches names regardless of case, except the computed names of unified ideographs
+  // and Hangul syllables, which must be written in capitals; it has no names for Tangut
+  // ideographs, which ICU computes.
+  constexpr std::string_view kIdeograph = "CJK UNIFIED IDEOGRAPH-";
+  constexpr std::string_view kHangul = "HANGUL SYLLABLE ";
+  int32_t result = -1;
+  if (upper_name.starts_with(kIdeograph)) {
+    if (written.starts_with(kIdeograph))
+      result = unified_ideograph(written.substr(kIdeograph.size()));
+  } else if (upper_name.starts_with("TANGUT IDEOGRAPH-") ||
+             (upper_name.starts_with(kHangul) && written != upper_name)) {
+    result = -1;
+  } else {
+    for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
+      UErrorCode status = U_ZERO_ERROR;
+      UChar32 value = u_charFromName(choice, name.c_str(), &status);
+      if (U_SUCCESS(status) && value >= 0) {
+        result = value;
+        break;
+      }
+    }
+    if (result < 0) result = find_name(kAliases, upper_name);
+    if (result < 0) result = find_name(kUnicode151Names, upper_name);
+    if (result < 0) result = variation_selector(upper_name);
+  }
+  cache_.emplace(std::string(written), result);
   return result;
 }
 

@@ -221,13 +221,7 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
         bool found = false;
         uint32_t cp = 0;
         if (close != std::string_view::npos && close > i + 1 && close - i < 100) {
-          char name[128];
-          size_t length = close - i - 1;
-          for (size_t k = 0; k < length; ++k) {
-            char ch = body[i + 1 + k];
-            name[k] = ch >= 'a' && ch <= 'z' ? char(ch - 32) : ch;
-          }
-          int32_t value = names.lookup(std::string_view(name, length));
+          int32_t value = names.lookup(body.substr(i + 1, close - i - 1));
           if (value >= 0) {
             cp = uint32_t(value);
             found = true;

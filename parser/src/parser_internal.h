@@ -43,7 +43,8 @@ inline constexpr uintptr_t kMaxStackBytes = 1536 << 10;
 // Character names of "\N{...}" escapes resolved so far in one parse.
 class CharacterNames {
  public:
-  int32_t lookup(std::string_view upper_name);
+  // The code point named by `written` (as it appears between the braces), or -1.
+  int32_t lookup(std::string_view written);
 
  private:
   std::unordered_map<std::string, int32_t> cache_;

@@ -88,6 +88,13 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"'\\N{NOPE}'",
        "(unicode error) 'unicodeescape' codec can't decode bytes in position 0-7: unknown "
        "Unicode character name at byte range 0..10"},
+      // Computed names must be in capitals; CPython has no names for Tangut ideographs.
+      {"'\\N{hangul syllable ga}'",
+       "(unicode error) 'unicodeescape' codec can't decode bytes in position 0-21: unknown "
+       "Unicode character name at byte range 0..24"},
+      {"'\\N{TANGUT IDEOGRAPH-17000}'",
+       "(unicode error) 'unicodeescape' codec can't decode bytes in position 0-25: unknown "
+       "Unicode character name at byte range 0..28"},
       {"'\\x4'",
        "(unicode error) 'unicodeescape' codec can't decode bytes in position 0-2: truncated "
        "\\xXX escape at byte range 0..5"},
@@ -322,6 +329,7 @@ TEST(ParserTest, StringValues) {
        "a"},
       {"'\\N{NBSP}\\N{line feed}\\N{VS17}'", "\xC2\xA0\n\xF3\xA0\x84\x80"},  // aliases
       {"'\\N{CJK UNIFIED IDEOGRAPH-2EBF0}'", "\xF0\xAE\xAF\xB0"},            // Unicode 15.1
+      {"'\\N{HANGUL SYLLABLE GA}\\N{CJK UNIFIED IDEOGRAPH-04E00}'", "\xEA\xB0\x80\xE4\xB8\x80"},
       {"'\\d\\q'", "\\d\\q"},  // unknown escapes stay as written
       {"r'\\n\\x'", "\\n\\x"},
       {"'a\\\nb'", "ab"},  // a backslash-newline joins
