@@ -191,10 +191,37 @@ class ParserDump:
         if proc.returncode != 0:
             return None, f"exit status {proc.returncode}: {proc.stderr[-200:]!r}"
         try:
-            # Lone surrogates (from "\ud800" escapes) may come as their three-byte encoding.
-            return json.loads(proc.stdout.decode("utf-8", "surrogatepass")), ""
+            return load_json(proc.stdout), ""
         except (ValueError, UnicodeDecodeError) as error:
             return None, f"output is not JSON: {error}"
+
+
+# A \uXXXX escape of a surrogate that is not itself escaped (not preceded by an odd number of
+# backslashes).
+SURROGATE_ESCAPE = re.compile(r"(?<!\\)((?:\\\\)*)\\u([dD][89a-fA-F][0-9a-fA-F]{2})")
+MARK = "\ufdd0"  # a noncharacter, absent from the corpus
+
+
+def load_json(output: bytes):
+    """parser-dump's JSON with every surrogate escape kept as one code point: json.loads would
+    join a high and a low escape into one character, so that '\\ud83d\\ude00' (two lone
+    surrogates, as CPython keeps them) and '\U0001f600' could not be told apart."""
+    text = output.decode("utf-8", "surrogatepass")
+    marked = SURROGATE_ESCAPE.sub(lambda m: f"{m.group(1)}{MARK}{m.group(2)}", text)
+    document = json.loads(marked)
+    return document if marked == text else restore_surrogates(document)
+
+
+def restore_surrogates(value):
+    if isinstance(value, str):
+        if MARK not in value:
+            return value
+        return re.sub(f"{MARK}([0-9a-fA-F]{{4}})", lambda m: chr(int(m.group(1), 16)), value)
+    if isinstance(value, list):
+        return [restore_surrogates(item) for item in value]
+    if isinstance(value, dict):
+        return {key: restore_surrogates(item) for key, item in value.items()}
+    return value
 
 
 # ---------------------------------------------------------------------------------------------
@@ -346,7 +373,6 @@ REQUIRED_ROLES = {
 }
 FSTRING_INNER_ROLES = {"JoinedStr.values", "FormattedValue.format_spec"}
 MISSING = object()
-SURROGATE = re.compile("[\ud800-\udfff]")
 SPACE = b" \t\f\r\n\\"
 
 
@@ -486,11 +512,6 @@ class TreeComparison:
         if isinstance(t_value, str):
             self.report.counts["string values compared"] += 1
             kind = "f-string part" if in_fstring else "string"
-            if isinstance(o_value, str) and SURROGATE.search(t_value):
-                # JSON writes a lone surrogate as an escape, and json.loads joins a high and a
-                # low one into a pair: compare the texts with such pairs joined.
-                t_value = t_value.encode("utf-16", "surrogatepass").decode("utf-16",
-                                                                          "surrogatepass")
             if not isinstance(o_value, str):
                 self.report.add(True, f"kind of {kind} constant",
                                 f"{self.at(start)} CPython str, ours {o_value!r:.60}")
