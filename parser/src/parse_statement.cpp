@@ -95,6 +95,23 @@ bool Parser::parse_simple_statements() {
     if (at(TokenKind::kNewline)) break;
   }
   if (!eat(TokenKind::kNewline)) {
+    // Python 2's "print x" and "exec code" get CPython's hint.
+    const auto* last = static_cast<const Stmt*>(scratch_.back());
+    if (last->kind == StmtKind::kExpr && starts_expression_token(kind()) && !at(TokenKind::kStar)) {
+      const Expr* value = last->as<ExprStmt>()->value;
+      std::string_view name =
+          value->kind == ExprKind::kName ? value->as<NameExpr>()->id : std::string_view();
+      if ((name == "print" || name == "exec") && !value->parenthesized) {
+        uint32_t saved_pos = pos_;
+        Expr* argument = parse_star_expressions();
+        uint32_t end = argument ? prev_end() : tokens_[saved_pos].end;
+        error_.reset();
+        std::string n(name);
+        fail("Missing parentheses in call to '" + n + "'. Did you mean " + n + "(...)?",
+             TextRange{value->range.start, end});
+        return false;
+      }
+    }
     fail_here();
     return false;
   }

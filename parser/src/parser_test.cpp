@@ -130,6 +130,8 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"[a.b c.d]", "invalid syntax. Perhaps you forgot a comma? at byte range 1..8"},
       {"[a 'x']", "invalid syntax at byte range 3..6"},  // CPython leaves out a name and a string
       // Generic errors; a tokenizer error further on wins over "invalid syntax", as in CPython.
+      {"print 'a', b",
+       "Missing parentheses in call to 'print'. Did you mean print(...)? at byte range 0..12"},
       {"x := 1", "invalid syntax at byte range 2..4"},
       {"import a.", "invalid syntax at byte range 8..9"},
       {"x = 1 +\ny = 'abc",
