@@ -97,9 +97,10 @@ def main():
           f"ratio {ours_speed / baseline:.1f}x")
     ours_memory = ours["rss_alive_delta"] / ours["bytes"]
     baseline_memory = cpython_memory / ours["bytes"]
+    peak = ours["rss_peak_delta"] / ours["bytes"]
+    arena = ours["tree_bytes"] / ours["bytes"]
     print(f"memory of all trees alive, per source byte: CPython ast {baseline_memory:.1f}x "
-          f"(baseline), ours {ours_memory:.2f}x (peak {ours['rss_peak_delta'] / ours['bytes']:.2f}x,"
-          f" arena {ours['tree_bytes'] / ours['bytes']:.2f}x), ratio "
+          f"(baseline), ours {ours_memory:.2f}x (peak {peak:.2f}x, arena {arena:.2f}x), ratio "
           f"{ours_memory / baseline_memory:.3f} (target ours <= {MEMORY_TARGET:.0f}x)")
     return 0
 

@@ -83,7 +83,8 @@ TREE_FIXTURES = {
     "nfkc_identifiers": "ﬁle = 1\nℌ = 2\nｘ = ﬁle + ℌ\nµ = 3\ndef ℱ(ａ, *, 𝔟=1): return ａ\n"
                         "class Ⅸ: ᵢ: int = 0\nimport ﬁle.ｍod as ｍ\nf(ｋｗ=1).ａttr\n",
     "non_ascii_offsets": "é = 'ü'; x = é  # ä\n\U0001d49c = ('\U0001f600' 'b')\nd = {'ß': é}\n",
-    "string_escapes": r"""a = '\n\t\\\'\"\a\b\f\v\0\x41\101\u00e9\U0001F600\N{EM DASH}\N{LATIN SMALL LETTER A}'
+    "string_escapes": r"""a = '\n\t\\\'\"\a\b\f\v\0\x41\101\u00e9\U0001F600'
+n = '\N{EM DASH}\N{LATIN SMALL LETTER A}\N{em dash}'
 b = b'\x00\xff\n\\' rb'\n' B"\777"
 c = r'\n' R'\'' u'u-kind' U"x"
 d = '\q \8 \z' '' "\

@@ -520,7 +520,8 @@ class TreeComparison:
                                 f"{self.at(start)} CPython {t_value!r:.60}, ours {o_value!r:.60}")
         elif isinstance(t_value, dict) and "bytes" in t_value:
             self.report.counts["bytes values compared"] += 1
-            if not isinstance(o_value, dict) or o_value.get("bytes", "").lower() != t_value["bytes"]:
+            ours_hex = o_value.get("bytes", "").lower() if isinstance(o_value, dict) else None
+            if ours_hex != t_value["bytes"]:
                 self.report.add(True, "value of bytes literal",
                                 f"{self.at(start)} CPython {t_value}, ours {o_value!r:.60}")
         elif isinstance(t_value, dict) and set(t_value) <= {"int", "float", "complex"}:
