@@ -61,9 +61,11 @@ def test_mutations_agree_with_cpython(dump, corpus):
     files = [p for p in corpus if p.stat().st_size <= 40000 and
              oracle.verdict(oracle.read_source(p))[0]]
     chosen = compare.sample(files, 400 if FULL else 20, SEED)
-    report = compare.mutations(dump, compare.mutants(chosen, 10, SEED))
+    cases = compare.mutants(chosen, 10, SEED)
+    report = compare.mutations(dump, cases)
     print(report.render())
     assert compare.mutation_rate(report) >= compare.MUTATION_TARGET, report.render()
+    assert_clean(compare.mutant_trees(dump, cases))
 
 
 def test_trees_match_cpython(dump, corpus):

@@ -10,7 +10,7 @@ acceptance: our parser accepts a file iff `ast.parse` does, over every UTF-8 .py
 mutations: single-token deletions, insertions and duplications of sampled files (an insertion is
 another token of the file or a piece of line structure: a line continuation, a line break, a tab);
 both parsers judge each mutant and the agreement rate is printed with the disagreements grouped by
-class.
+class; the mutants CPython accepts then have their trees compared as under trees.
 trees: for every file both accept, the two trees side by side: kinds, identifiers and literal
 values everywhere, byte ranges of the constructs the indexing relies on (gating) and of everything
 else (listed, not gating), comments, and the extras CPython lacks (name_range, arg_range, the
@@ -696,6 +696,28 @@ def trees(dump: ParserDump, files: list, report: Report | None = None) -> Report
     return report
 
 
+def mutant_trees(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
+    """The trees of the mutants that CPython accepts: odd but valid code puts ranges and values
+    to a harder test than the corpus as written."""
+    report = Report("trees of the mutants CPython accepts")
+    with tempfile.TemporaryDirectory(prefix="tolvo-mutants-") as directory:
+        for i, (description, text) in enumerate(cases):
+            if not oracle.verdict(text)[0]:
+                continue
+            path = os.path.join(directory, f"m{i:06d}.py")
+            with open(path, "w", encoding="utf-8", errors="surrogatepass", newline="") as f:
+                f.write(text)
+            ours, failure = dump.dump(path)
+            failures = report.failures()
+            if ours is None:
+                report.add(True, "parser-dump failed", f"{description}: {failure}")
+            else:
+                compare_documents(path, text, ours, report)
+            if report.failures() != failures:
+                report.add(False, "mutants whose tree differs", description)
+    return report
+
+
 # ---------------------------------------------------------------------------------------------
 
 
@@ -738,6 +760,8 @@ def main(argv: list[str]) -> int:
         print(report.render(), flush=True)
         if mutation_rate(report) < MUTATION_TARGET:
             failed = True
+        reports.append(mutant_trees(dump, cases))
+        print(reports[-1].render(), flush=True)
     if args.command in ("trees", "all"):
         reports.append(trees(dump, files))
         print(reports[-1].render(), flush=True)
