@@ -340,30 +340,26 @@ Expr* Parser::parse_yield_expression() {
   return e;
 }
 
-Expr* Parser::parse_disjunction() {
+template <Expr* (Parser::*Operand)()>
+Expr* Parser::parse_bool_chain(TokenKind op_token, BoolOperator op) {
   uint32_t begin = start();
-  Expr* first = TRY(parse_conjunction());
-  if (!at(TokenKind::kOr)) return first;
+  Expr* first = TRY((this->*Operand)());
+  if (!at(op_token)) return first;
   size_t list = mark();
   push(first);
-  while (eat(TokenKind::kOr)) push(TRY(parse_conjunction()));
+  while (eat(op_token)) push(TRY((this->*Operand)()));
   auto* e = make<BoolOpExpr>(ExprKind::kBoolOp, from(begin));
-  e->op = BoolOperator::kOr;
+  e->op = op;
   e->values = take<Expr>(list);
   return e;
 }
 
+Expr* Parser::parse_disjunction() {
+  return parse_bool_chain<&Parser::parse_conjunction>(TokenKind::kOr, BoolOperator::kOr);
+}
+
 Expr* Parser::parse_conjunction() {
-  uint32_t begin = start();
-  Expr* first = TRY(parse_inversion());
-  if (!at(TokenKind::kAnd)) return first;
-  size_t list = mark();
-  push(first);
-  while (eat(TokenKind::kAnd)) push(TRY(parse_inversion()));
-  auto* e = make<BoolOpExpr>(ExprKind::kBoolOp, from(begin));
-  e->op = BoolOperator::kAnd;
-  e->values = take<Expr>(list);
-  return e;
+  return parse_bool_chain<&Parser::parse_inversion>(TokenKind::kAnd, BoolOperator::kAnd);
 }
 
 Expr* Parser::parse_inversion() {

@@ -188,6 +188,9 @@ class Parser {
   Expr* parse_yield_expression();
   Expr* parse_disjunction();
   Expr* parse_conjunction();
+  // "a op b op c" of the rule `Operand` as one BoolOp, or the lone operand.
+  template <Expr* (Parser::*Operand)()>
+  Expr* parse_bool_chain(TokenKind op_token, BoolOperator op);
   Expr* parse_inversion();
   Expr* parse_comparison();
   Expr* parse_bitwise_or() { return parse_binary(1); }
