@@ -99,12 +99,14 @@ std::vector<std::string> text_list_argument(PyObject* object, const char* param)
   } else {
     texts.reserve(static_cast<size_t>(length));
   }
+  // An error raised while iterating is the conversion's own: an exact TypeError is wrapped like
+  // every other refusal, anything else passes unchanged.
   PyRef iterator = PyRef::steal(PyObject_GetIter(object));
-  if (!iterator) throw_pending_error();
+  if (!iterator) throw_wrapped_argument_error(param);
   while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
     texts.emplace_back(text_argument(item.get(), param));
   }
-  if (PyErr_Occurred()) throw_pending_error();
+  if (PyErr_Occurred()) throw_wrapped_argument_error(param);
   return texts;
 }
 

@@ -135,17 +135,21 @@ class StrSubclass(str):
     pass
 
 
-def failing_iteration():
+def failing_iteration(error=KeyError("boom")):
     class Failing:
         def __len__(self):
             raise RuntimeError("length is not asked for")
 
         def __getitem__(self, index):
             if index == 1:
-                raise KeyError("boom")
+                raise error
             return "a.py"
 
     return Failing()
+
+
+class TypeErrorSubclass(TypeError):
+    pass
 
 
 FS = tolvo_rs.StdAstFileSystem
@@ -177,6 +181,9 @@ BINDING_CASES = [
     (FS, (b"ab",), {}, TypeError, "argument 'files': 'int' object is not an instance of 'str'"),
     (FS, (["\udc80.py"],), {}, UnicodeEncodeError, None),
     (FS, (failing_iteration(),), {}, KeyError, None),
+    # A TypeError raised while iterating is a conversion error like any other; a subclass is not.
+    (FS, (failing_iteration(TypeError("boom")),), {}, TypeError, "argument 'files': boom"),
+    (FS, (failing_iteration(TypeErrorSubclass("boom")),), {}, TypeErrorSubclass, None),
     (FS([]).read_to_string, (), {}, TypeError,
      "StdAstFileSystem.read_to_string() missing 1 required positional argument: 'path'"),
     (FS([]).read_to_string, ("a", "b"), {}, TypeError,
@@ -221,6 +228,16 @@ def test_binding_and_conversion_errors(call, args, kwargs, error, message):
     if message is not None:
         assert str(raised.value) == message
         assert raised.value.__cause__ is None
+
+
+def test_wrapped_conversion_error_keeps_the_original_cause():
+    root = ValueError("root")
+    error = TypeError("boom")
+    error.__cause__ = root
+    with pytest.raises(TypeError) as raised:
+        FS(failing_iteration(error))
+    assert str(raised.value) == "argument 'files': boom"
+    assert raised.value is not error and raised.value.__cause__ is root
 
 
 @pytest.mark.parametrize("files,expected", [
