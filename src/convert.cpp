@@ -1,5 +1,7 @@
 #include "src/convert.h"
 
+#include <algorithm>
+
 #include "src/boundary.h"
 
 namespace tolvo::bindings {
@@ -97,6 +99,12 @@ std::vector<std::string> text_list_argument(PyObject* object, const char* param)
   if (length < 0) {
     PyErr_Clear();  // the length only sizes the list
   } else {
+    // A list or tuple holds its items already; any other sequence may report a length it never
+    // yields, so its hint is capped rather than trusted with the process's memory.
+    constexpr Py_ssize_t kMaxHintedLength = 4096;
+    if (!PyList_Check(object) && !PyTuple_Check(object)) {
+      length = std::min(length, kMaxHintedLength);
+    }
     texts.reserve(static_cast<size_t>(length));
   }
   // An error raised while iterating is the conversion's own: an exact TypeError is wrapped like

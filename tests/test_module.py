@@ -152,6 +152,18 @@ class TypeErrorSubclass(TypeError):
     pass
 
 
+class OverstatedLength:
+    """A sequence whose length claims far more items than it yields."""
+
+    def __len__(self):
+        return 2**62
+
+    def __getitem__(self, index):
+        if index > 0:
+            raise IndexError(index)
+        return "a.py"
+
+
 FS = tolvo_rs.StdAstFileSystem
 
 # (callable, args, kwargs, expected exception type, expected message or None for any)
@@ -249,6 +261,7 @@ def test_wrapped_conversion_error_keeps_the_original_cause():
     ((), []),
     (b"", []),
     (["notes.txt", "x.pyi"], []),
+    (OverstatedLength(), ["a.py"]),
 ])
 def test_accepted_file_lists(files, expected):
     assert FS(files).all_files() == expected
