@@ -299,3 +299,29 @@ def test_panic_exception_from_python_code_continues_as_fault(panic_exception_typ
     assert type(raised.value).__name__ == "PanicException"
     assert str(raised.value) == "deliberate"
     assert "PanicException" in capfd.readouterr().err
+
+
+class AllSubclass(list):
+    pass
+
+
+@pytest.mark.parametrize("existing,error", [
+    (["earlier"], None),
+    (AllSubclass(["earlier"]), None),
+    (("earlier",), "'tuple' object is not an instance of 'list'"),
+])
+def test_registration_uses_an_existing_all(existing, error):
+    import importlib.util
+
+    spec = importlib.util.find_spec("tolvo_rs")
+    module = importlib.util.module_from_spec(spec)
+    module.__all__ = existing
+    if error is None:
+        spec.loader.exec_module(module)
+        assert module.__all__ is existing
+        assert module.__all__ == ["earlier"] + tolvo_rs.__all__
+    else:
+        with pytest.raises(TypeError) as raised:
+            spec.loader.exec_module(module)
+        assert str(raised.value) == error
+        assert not hasattr(module, "StdAstFileSystem")
