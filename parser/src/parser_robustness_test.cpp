@@ -11,28 +11,13 @@
 #include <vector>
 
 #include "parser/src/parser.h"
+#include "parser/src/small_stack_for_tests.h"
 
 namespace tolvo::parser {
 namespace {
 
-// The indexing workers' stack, in every build: the parser bounds its recursion by stack use, so a
-// sanitizer's larger frames must give errors, not overflows.
-constexpr size_t kWorkerStack = 2 * 1024 * 1024;
-
-// Runs `body` on a new thread with a 2 MiB stack and waits for it.
-void on_small_stack(const std::function<void()>& body) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, kWorkerStack), 0);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<const std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
+using test_support::kWorkerStack;
+using test_support::on_small_stack;
 
 // A tree whose top-level statements lie in order inside the text, or an error whose range does.
 void expect_tree_or_error(std::string_view source, const std::string& what) {

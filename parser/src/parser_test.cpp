@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "parser/src/walk.h"
+#include "parser/src/small_stack_for_tests.h"
 
 namespace tolvo::parser {
 namespace {
+
+using test_support::on_small_stack;
 
 std::string_view text_at(std::string_view source, TextRange r) {
   return source.substr(r.start, r.end - r.start);
@@ -468,20 +471,6 @@ TEST(WalkTest, VisitsNestedBodiesInSourceOrder) {
                 "try:",          "t = 1",         "u = 1",          "v = 1",
                 "y = 1",         "z = 1",         "async def g():", "async for a in b:",
                 "async with c:", "return"}));
-}
-
-void on_small_stack(const std::function<void()>& body) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, 2 * 1024 * 1024), 0);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<const std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
