@@ -99,10 +99,11 @@ std::vector<std::string> text_list_argument(PyObject* object, const char* param)
   if (length < 0) {
     PyErr_Clear();  // the length only sizes the list
   } else {
-    // A list or tuple holds its items already; any other sequence may report a length it never
-    // yields, so its hint is capped rather than trusted with the process's memory.
+    // An exact list or tuple holds its items already; any other sequence, subclasses of list and
+    // tuple included, may report a length it never yields (an overridden __len__), so its hint is
+    // capped rather than trusted with the process's memory.
     constexpr Py_ssize_t kMaxHintedLength = 4096;
-    if (!PyList_Check(object) && !PyTuple_Check(object)) {
+    if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) {
       length = std::min(length, kMaxHintedLength);
     }
     texts.reserve(static_cast<size_t>(length));

@@ -116,3 +116,37 @@ def test_file_set_is_safe_from_several_threads(tmp_path):
     for thread in threads:
         thread.join()
     assert errors == []
+
+
+MEMORY_LIMITED_READ = """
+import resource, sys
+import tolvo_rs
+limit = 3 * 2**30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    tolvo_rs.StdAstFileSystem([]).read_to_string(sys.argv[1])
+except OSError as error:
+    print(type(error).__name__, error.args)
+print("still running", sum(range(10)))
+"""
+
+
+@pytest.mark.parametrize("make", [
+    pytest.param(lambda d: sparse_file(d / "huge.py", 6 * 2**30), id="sparse-6GiB"),
+    pytest.param(lambda d: "/dev/zero", id="dev-zero"),
+])
+def test_read_beyond_the_memory_limit_fails_that_read_only(tmp_path, make):
+    import subprocess
+    import sys
+
+    done = subprocess.run([sys.executable, "-c", MEMORY_LIMITED_READ, make(tmp_path)],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        "OSError ('Cannot allocate memory (os error 12)',)", "still running 45"]
+
+
+def sparse_file(path, size):
+    with open(path, "wb") as file:
+        file.truncate(size)
+    return str(path)

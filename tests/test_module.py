@@ -164,6 +164,11 @@ class OverstatedLength:
         return "a.py"
 
 
+def overstated(base, claimed):
+    """A list or tuple subclass holding ["a.py"] whose __len__ claims `claimed` items."""
+    return type(f"Overstated{base.__name__}", (base,), {"__len__": lambda self: claimed})(["a.py"])
+
+
 FS = tolvo_rs.StdAstFileSystem
 
 # (callable, args, kwargs, expected exception type, expected message or None for any)
@@ -262,6 +267,10 @@ def test_wrapped_conversion_error_keeps_the_original_cause():
     (b"", []),
     (["notes.txt", "x.pyi"], []),
     (OverstatedLength(), ["a.py"]),
+    (overstated(list, 2**40), ["a.py"]),
+    (overstated(list, 2**62), ["a.py"]),
+    (overstated(tuple, 2**40), ["a.py"]),
+    (overstated(tuple, 2**62), ["a.py"]),
 ])
 def test_accepted_file_lists(files, expected):
     assert FS(files).all_files() == expected

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "ast/src/path_components.h"
 
@@ -29,6 +31,19 @@ class FileDescriptor {
  private:
   int fd_;
 };
+
+// Grows the read buffer. The size comes from the file, not from us: a file larger than the memory
+// the process may use fails its read like any other I/O error instead of ending the process.
+bool resize_buffer(std::string& buffer, size_t size) {
+  try {
+    buffer.resize(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -110,10 +125,13 @@ std::expected<std::string, IoError> StdAstFileSystem::read_to_string(std::string
   }
   // One byte beyond the expected size lets the first read reach end of file; the size is only a
   // hint, since the file may change while it is read or be a pipe.
-  text.resize(expected_size + 1);
+  if (!resize_buffer(text, expected_size + 1))
+    return std::unexpected(IoError{os_error_text(ENOMEM)});
   size_t used = 0;
   for (;;) {
-    if (used == text.size()) text.resize(std::max<size_t>(text.size() * 2, 64 * 1024));
+    if (used == text.size() && !resize_buffer(text, std::max<size_t>(text.size() * 2, 64 * 1024))) {
+      return std::unexpected(IoError{os_error_text(ENOMEM)});
+    }
     ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
