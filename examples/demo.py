@@ -19,10 +19,15 @@ def main(root):
         [os.path.join(os.path.dirname(__file__), "..", "build", "examples", "module-names"), root,
          *python_files],
         check=True, capture_output=True, text=True).stdout.splitlines()
+    cache = tolvo_rs.AstFileParserCache([], root, files)
     for line in module_names:
         path, module = line.split("\t")
-        text = files.read_to_string(path)
+        _, text, imports = cache.get_parsed_file(path)
         print(f"  {module:<20} {os.path.relpath(path, root):<22} {len(text.splitlines()):>3} lines")
+        for imported_module, names in sorted(imports.items()):
+            bound = ", ".join(name if locals_ == [name] else f"{name} as {'/'.join(locals_)}"
+                              for name, locals_ in sorted(names.items()))
+            print(f"      from {imported_module} import {bound}")
 
 
 if __name__ == "__main__":

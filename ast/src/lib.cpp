@@ -1,6 +1,7 @@
 #include "ast/src/lib.h"
 
 #include "ast/src/path_components.h"
+#include "parser/src/parser.h"
 
 namespace tolvo::ast {
 namespace {
@@ -75,6 +76,59 @@ std::string ModuleNames::name_for_path(std::string_view path) const {
   auto it = names_.find(std::string_view(absolute));
   if (it != names_.end()) return it->second;
   return module_name_for_absolute_path(absolute, project_root_);
+}
+
+namespace {
+
+std::vector<std::string> listed_files(const AstFileSystem& filesystem) {
+  auto files = filesystem.all_files();
+  if (!files) return {};
+  return std::move(*files);
+}
+
+}  // namespace
+
+AstFileParserCacheInner::AstFileParserCacheInner(std::shared_ptr<const AstFileSystem> filesystem,
+                                                 std::string project_root)
+    : filesystem(std::move(filesystem)),
+      project_root(std::move(project_root)),
+      module_names(listed_files(*this->filesystem), this->project_root),
+      parse_entries("AST file entry map lock poisoned", "AST parse cache lock poisoned for ") {}
+
+AstFileParserCache::AstFileParserCache(std::string project_root, std::vector<std::string> files)
+    : AstFileParserCache(with_filesystem(std::move(project_root),
+                                         std::make_shared<StdAstFileSystem>(std::move(files)))) {}
+
+AstFileParserCache AstFileParserCache::with_filesystem(
+    std::string project_root, std::shared_ptr<const AstFileSystem> filesystem) {
+  return AstFileParserCache(
+      std::make_shared<AstFileParserCacheInner>(std::move(filesystem), std::move(project_root)));
+}
+
+AstFileParserCache::Result AstFileParserCache::get_parsed_file(std::string_view path) const {
+  return inner_->parse_entries.get(path, [&]() -> Result {
+    auto text = inner_->filesystem->read_to_string(path);
+    if (!text) {
+      return std::unexpected("Failed to read " + std::string(path) + ": " + text.error().text);
+    }
+    auto module = parser::parse_module(*text);
+    if (!module) {
+      return std::unexpected("Failed to parse " + std::string(path) + ": " +
+                             parser::display_text(module.error()));
+    }
+    // The module holds its own copy of the text; the one that was read goes here.
+    text->clear();
+    text->shrink_to_fit();
+    return std::make_shared<const ParsedFileCache>(std::string(path), std::move(*module));
+  });
+}
+
+std::expected<std::vector<std::string>, IoError> AstFileParserCache::all_files() const {
+  return inner_->filesystem->all_files();
+}
+
+std::string AstFileParserCache::module_name_for_path(std::string_view path) const {
+  return inner_->module_names.name_for_path(path);
 }
 
 }  // namespace tolvo::ast

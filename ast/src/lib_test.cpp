@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
+#include "ast/src/file_sets_for_tests.h"
+
 namespace tolvo::ast {
 namespace {
 
@@ -78,6 +83,72 @@ TEST(ModuleNamesTest, EmptyListGivesEmptyMemo) {
   ModuleNames names({}, "/r");
   EXPECT_EQ(names.size(), 0u);
   EXPECT_EQ(names.name_for_path("x.py"), "x");
+}
+
+std::shared_ptr<MemoryFileSystem> memory_files(std::set<std::string, std::less<>> faulty = {}) {
+  return std::make_shared<MemoryFileSystem>(
+      std::map<std::string, std::string, std::less<>>{
+          {"a.py", "from m import x\n"}, {"b.py", "y = 1\n"}, {"bad.py", "def f(:\n"}},
+      std::vector<std::string>{"a.py", "b.py"}, std::move(faulty));
+}
+
+TEST(ParserCacheTest, EachPathTextIsReadOnceAndKeepsItsResult) {
+  auto files = memory_files();
+  auto cache = AstFileParserCache::with_filesystem("/r", files);
+  auto first = cache.get_parsed_file("a.py");
+  ASSERT_TRUE(first.has_value()) << first.error();
+  EXPECT_EQ((*first)->path(), "a.py");
+  EXPECT_EQ((*first)->source(), "from m import x\n");
+  auto again = cache.get_parsed_file("a.py");
+  EXPECT_EQ(again->get(), first->get()) << "a hit hands out the same record";
+  EXPECT_EQ(files->reads(), 1);
+
+  auto missing = cache.get_parsed_file("gone.py");
+  EXPECT_EQ(missing.error(), "Failed to read gone.py: No such file or directory (os error 2)");
+  auto bad = cache.get_parsed_file("bad.py");
+  ASSERT_FALSE(bad.has_value());
+  EXPECT_TRUE(bad.error().starts_with("Failed to parse bad.py: ")) << bad.error();
+  EXPECT_EQ(cache.get_parsed_file("gone.py").error(), missing.error());
+  EXPECT_EQ(cache.get_parsed_file("bad.py").error(), bad.error());
+  EXPECT_EQ(files->reads(), 3) << "failures are cached like records";
+}
+
+TEST(ParserCacheTest, ConcurrentFirstRequestsComputeOnce) {
+  auto files = memory_files();
+  auto cache = AstFileParserCache::with_filesystem("/r", files);
+  std::vector<const ParsedFileCache*> seen(16);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back(
+        [&, t] { seen[t] = cache.get_parsed_file(t % 2 ? "a.py" : "b.py")->get(); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(files->reads(), 2);
+  for (size_t t = 2; t < seen.size(); ++t) EXPECT_EQ(seen[t], seen[t % 2]);
+}
+
+TEST(ParserCacheTest, AFaultPoisonsItsEntryOnlyAndReachesItsCaller) {
+  auto files = memory_files({"b.py"});
+  auto cache = AstFileParserCache::with_filesystem("/r", files);
+  EXPECT_THROW(cache.get_parsed_file("b.py"), utils::InternalFault);
+  EXPECT_EQ(cache.get_parsed_file("b.py").error(), "AST parse cache lock poisoned for b.py");
+  EXPECT_EQ(files->reads(), 1) << "a poisoned entry is never computed again";
+  EXPECT_TRUE(cache.get_parsed_file("a.py").has_value());
+}
+
+TEST(ParserCacheTest, AFailedListingLeavesNamesToBeComputed) {
+  auto files = memory_files();
+  files->fail_listing();
+  auto cache = AstFileParserCache::with_filesystem("/r", files);
+  EXPECT_FALSE(cache.all_files().has_value());
+  EXPECT_EQ(cache.module_name_for_path("pkg/__init__.py"), "pkg");
+  EXPECT_TRUE(cache.get_parsed_file("a.py").has_value());
+}
+
+TEST(ParserCacheTest, OwnFileSetListsPythonPathsOnly) {
+  AstFileParserCache cache("/r", {"b.py", "notes.txt", "a.py", "b.py"});
+  EXPECT_EQ(*cache.all_files(), (std::vector<std::string>{"a.py", "b.py"}));
+  EXPECT_EQ(cache.module_name_for_path("/r/a.py"), "a");
 }
 
 }  // namespace
