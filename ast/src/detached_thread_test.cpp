@@ -110,18 +110,21 @@ TEST(SpawnDetachedThreadTest, BodyMayExitTheThread) {
 }
 
 // The address space of a child process is capped just above what it uses, so that no 2 MiB stack
-// fits; its exit code tells whether the OS error came back. Under LeakSanitizer the child's exit
-// also fails on a body left on the heap.
+// fits; its exit code tells whether the OS error came back. The cap is lifted before the exit, so
+// that LeakSanitizer, where it runs, has room to find a body left on the heap.
 TEST(SpawnDetachedThreadDeathTest, ReportsTheOsErrorWhenNoThreadCanStart) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto start_without_room = [] {
     std::string payload(4096, 'x');
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
-    rlim_t in_use = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
-    rlimit limit{in_use + 512 * 1024, RLIM_INFINITY};
-    if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+    rlimit original;
+    if (pages == 0 || getrlimit(RLIMIT_AS, &original) != 0) std::_Exit(2);
+    rlimit capped = original;
+    capped.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + 512 * 1024;
+    if (setrlimit(RLIMIT_AS, &capped) != 0) std::_Exit(2);
     auto spawned = spawn_detached_thread([payload] { std::fputs(payload.c_str(), stdout); });
+    setrlimit(RLIMIT_AS, &original);
     if (spawned) std::_Exit(3);
     std::fprintf(stderr, "%s\n", spawned.error().c_str());
     std::exit(0);
