@@ -21,7 +21,7 @@ std::optional<unsigned> cgroup_cpu_limit();
 // tightest over the process's own cgroup and each ancestor visible in its mount, on the v2
 // hierarchy (cpu.max) and the v1 "cpu" controller (cpu.cfs_quota_us, cpu.cfs_period_us). Mount
 // points are looked up under the directory `root` ("" for the real file system). None when no
-// quota is set; a file that is missing or unreadable sets none.
+// quota is set; a file that is missing, unreadable or garbled sets no quota for its cgroup.
 std::optional<unsigned> cgroup_cpu_limit(std::string_view proc_self_cgroup,
                                          std::string_view proc_self_mountinfo,
                                          std::string_view root);
