@@ -127,7 +127,10 @@ double float_argument(PyObject* object, const char* param) {
 }
 
 PyObject* to_str(std::string_view text) {
-  return made(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+  // A string literal's escapes can make lone surrogates, which native texts hold in their
+  // three-byte form; they come back as the same code points, as CPython's own tree has them.
+  return made(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
 }
 
 PyObject* to_str_list(const std::vector<std::string>& texts) {

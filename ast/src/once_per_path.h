@@ -3,14 +3,13 @@
 #pragma once
 
 #include <expected>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "ast/src/poisonable_lock.h"
+#include "ast/src/text_map.h"
 
 namespace tolvo::ast {
 
@@ -52,10 +51,6 @@ class OncePerPathCache {
     PoisonableMutex mutex;
     std::optional<Result> result;  // empty until the first computation ends; then never changed
   };
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-  };
 
   // Sets `*entry` to the path's entry, inserted empty on the first request; the map lock is
   // released before the caller takes the entry's mutex. Returns the message of a poisoned lock.
@@ -82,7 +77,7 @@ class OncePerPathCache {
   const char* map_poisoned_;
   const char* entry_poisoned_;
   PoisonableSharedMutex lock_;
-  std::unordered_map<std::string, std::shared_ptr<Entry>, Hash, std::equal_to<>> entries_;
+  TextMap<std::shared_ptr<Entry>> entries_;
 };
 
 }  // namespace tolvo::ast

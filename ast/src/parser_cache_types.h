@@ -4,17 +4,16 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "ast/src/text_map.h"
 #include "parser/src/parser.h"
 
 namespace tolvo::ast {
 
 // Module path -> imported name -> the local names it is bound to (the alias, or the name itself).
-using LocalNames = std::unordered_set<std::string>;
-using ImportMap = std::unordered_map<std::string, std::unordered_map<std::string, LocalNames>>;
+using LocalNames = TextSet;
+using ImportMap = TextMap<TextMap<LocalNames>>;
 
 // The import map of a module's top-level absolute from-imports; nested, relative and plain
 // imports add nothing, a star import adds "*" under "*".

@@ -1,0 +1,82 @@
+// The project-wide index: each requested path computed once (parse, module name, extraction) and
+// kept, failures included, for the index's life; lookups by module and name over the file list,
+// or by file and name; warming by background workers.
+#pragma once
+
+#include <atomic>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ast/src/ast_filesystem.h"
+#include "ast/src/ast_types.h"
+#include "ast/src/lib.h"
+#include "ast/src/once_per_path.h"
+
+namespace tolvo::ast {
+
+// The shared state behind every handle of one index.
+struct AstProjectIndexInner {
+  explicit AstProjectIndexInner(AstFileParserCache parser_cache);
+
+  AstFileParserCache parser_cache;  // the index's own, never shared
+  OncePerPathCache<ParsedAstFile> typed_entries;
+  std::atomic<bool> index_started{false};
+};
+
+// A cheap handle: copies share the file list and the state.
+class AstProjectIndex {
+ public:
+  using Result = OncePerPathCache<ParsedAstFile>::Result;
+
+  // An index over `files` exactly as given (order, duplicates and non-Python paths kept), whose
+  // parser cache reads through a file set of its own made from them. Never fails; the result form
+  // is the constructor's contract with its callers.
+  static std::expected<AstProjectIndex, std::string> create(std::string project_root,
+                                                            std::vector<std::string> files);
+
+  // The same over a shared file set, whose own list names the modules.
+  static std::expected<AstProjectIndex, std::string> with_filesystem(
+      std::string project_root, std::vector<std::string> files,
+      std::shared_ptr<const AstFileSystem> filesystem);
+
+  // The extraction of `path` as requested, computed on the first request, or the message of
+  // the parser cache or of a poisoned lock. Safe from any number of threads.
+  Result get_parsed_ast_file(std::string_view path) const;
+
+  // The first function (any definition) or resolver named `name` in the first file of the list,
+  // in list order, whose module is `module`. Unreadable and unparsable files are skipped.
+  std::optional<ResolverAST> function_ast(std::string_view module, std::string_view name) const;
+  std::optional<ResolverAST> resolver_ast(std::string_view module, std::string_view name) const;
+  // The first class of that name in the first file of the list that has one whose module is
+  // `module`.
+  std::optional<FeatureClassAST> feature_class_ast(std::string_view module,
+                                                   std::string_view name) const;
+
+  // The first record of that name in the one file `file_path`, listed or not.
+  std::optional<ResolverAST> function_ast_in_file(std::string_view file_path,
+                                                  std::string_view name) const;
+  std::optional<ResolverAST> resolver_ast_in_file(std::string_view file_path,
+                                                  std::string_view name) const;
+  std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
+                                                           std::string_view name) const;
+
+  // Starts warming the index in the background; only the first call on an index with files
+  // does anything, and it returns without waiting for the work.
+  void nonblocking_start_index() const;
+
+  const std::vector<std::string>& files() const { return *files_; }
+
+ private:
+  AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files,
+                  std::shared_ptr<AstProjectIndexInner> inner)
+      : files_(std::move(files)), inner_(std::move(inner)) {}
+
+  std::shared_ptr<const std::vector<std::string>> files_;
+  std::shared_ptr<AstProjectIndexInner> inner_;
+};
+
+}  // namespace tolvo::ast
