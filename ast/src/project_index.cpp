@@ -1,6 +1,11 @@
 #include "ast/src/project_index.h"
 
+#include <algorithm>
+
+#include "ast/src/cpu_count.h"
+#include "ast/src/detached_thread.h"
 #include "ast/src/type_parsing.h"
+#include "utils/src/fault.h"
 
 namespace tolvo::ast {
 namespace {
@@ -103,6 +108,40 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
   return first_named((*file)->feature_classes, class_name, name);
 }
 
-void AstProjectIndex::nonblocking_start_index() const {}
+void AstProjectIndex::nonblocking_start_index() const {
+  if (files_->empty()) return;
+  // The flag publishes nothing else, so its own atomicity is all the order needed.
+  if (inner_->index_started.exchange(true, std::memory_order_relaxed)) return;
+  size_t workers = warming_worker_count(files_->size(), available_cpu_count());
+  for (size_t worker = 0; worker < workers; ++worker) {
+    // Each worker holds its own handle, so the index outlives every other holder while it runs.
+    auto started =
+        spawn_detached_thread([index = *this, workers, worker] { index.warm(workers, worker); });
+    if (!started) throw utils::InternalFault("failed to spawn thread: " + started.error());
+  }
+}
+
+void AstProjectIndex::warm(size_t workers, size_t worker) const {
+  try {
+    for (size_t position : warming_positions(files_->size(), workers, worker)) {
+      (void)get_parsed_ast_file((*files_)[position]);
+    }
+  } catch (const utils::InternalFault&) {
+    // Only this worker ends; the file it was computing keeps a poisoned slot, and the rest of
+    // its share is computed when a lookup needs it.
+  }
+}
+
+size_t warming_worker_count(size_t file_count, unsigned cpus) {
+  return std::max<size_t>(1, std::min<size_t>(file_count, cpus));
+}
+
+std::vector<size_t> warming_positions(size_t file_count, size_t workers, size_t worker) {
+  std::vector<size_t> positions;
+  for (size_t position = worker; position < file_count; position += workers) {
+    positions.push_back(position);
+  }
+  return positions;
+}
 
 }  // namespace tolvo::ast

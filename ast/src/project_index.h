@@ -64,8 +64,10 @@ class AstProjectIndex {
   std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path,
                                                            std::string_view name) const;
 
-  // Starts warming the index in the background; only the first call on an index with files
-  // does anything, and it returns without waiting for the work.
+  // Starts warming the index in the background: the first call on an index with files starts
+  // one detached worker per available CPU (at most one per file), each computing its share of the
+  // list by position; it returns without waiting for them. Every other call does nothing.
+  // Throws an internal fault "failed to spawn thread: {os error}" when a worker cannot start.
   void nonblocking_start_index() const;
 
   const std::vector<std::string>& files() const { return *files_; }
@@ -75,8 +77,18 @@ class AstProjectIndex {
                   std::shared_ptr<AstProjectIndexInner> inner)
       : files_(std::move(files)), inner_(std::move(inner)) {}
 
+  // Worker `worker` of `workers`: computes the positions worker, worker + workers, ... of the list.
+  void warm(size_t workers, size_t worker) const;
+
   std::shared_ptr<const std::vector<std::string>> files_;
   std::shared_ptr<AstProjectIndexInner> inner_;
 };
+
+// The number of background workers for `file_count` files on `cpus` CPUs: one per CPU, at most
+// one per file, at least one.
+size_t warming_worker_count(size_t file_count, unsigned cpus);
+
+// The list positions that worker `worker` of `workers` computes, in order.
+std::vector<size_t> warming_positions(size_t file_count, size_t workers, size_t worker);
 
 }  // namespace tolvo::ast

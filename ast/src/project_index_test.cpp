@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -92,6 +93,72 @@ TEST(ProjectIndexTest, LookupsReturnIndependentCopies) {
   EXPECT_EQ(second->resolver_name, "resolver");
   EXPECT_EQ(second->args.size(), 1u);
   EXPECT_EQ(second->args_in_order, std::vector<std::string>{"x"});
+}
+
+TEST(WarmingTest, WorkIsDividedByListPosition) {
+  EXPECT_EQ(warming_worker_count(3, 8), 3u);
+  EXPECT_EQ(warming_worker_count(10, 4), 4u);
+  EXPECT_EQ(warming_worker_count(10, 1), 1u);
+  EXPECT_EQ(warming_worker_count(1, 0), 1u);
+  using Positions = std::vector<size_t>;
+  EXPECT_EQ(warming_positions(10, 4, 0), (Positions{0, 4, 8}));
+  EXPECT_EQ(warming_positions(10, 4, 1), (Positions{1, 5, 9}));
+  EXPECT_EQ(warming_positions(10, 4, 2), (Positions{2, 6}));
+  EXPECT_EQ(warming_positions(10, 4, 3), (Positions{3, 7}));
+  EXPECT_EQ(warming_positions(3, 3, 2), (Positions{2}));
+  EXPECT_EQ(warming_positions(4, 1, 0), (Positions{0, 1, 2, 3}));
+}
+
+// Polls `done` for up to a minute.
+template <typename Done>
+bool eventually(Done done) {
+  for (int i = 0; i < 6000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(WarmingTest, AWorkerFaultEndsThatWorkerAndPoisonsItsFile) {
+  auto fs = files({"/p/fault.py"});
+  AstProjectIndex index = index_over({"/p/fault.py", "/p/b.py", "/p/a.py"}, fs);
+  index.nonblocking_start_index();
+  // Once the worker has started reading it, it holds the file's slot until its fault unwinds, so
+  // a request from here waits for it and then finds the slot poisoned.
+  ASSERT_TRUE(eventually([&] { return fs->reads("/p/fault.py") == 1; }));
+  EXPECT_EQ(index.get_parsed_ast_file("/p/fault.py").error(),
+            "typed AST cache lock poisoned for /p/fault.py");
+  // What the faulted worker left undone is computed by the lookups, once.
+  EXPECT_TRUE(index.function_ast("a", "plain").has_value());
+  EXPECT_TRUE(index.function_ast("b", "b").has_value());
+  index.nonblocking_start_index();  // starts nothing more
+  EXPECT_TRUE(eventually([&] { return fs->reads() == 3; }));
+  EXPECT_EQ(fs->reads("/p/a.py"), 1);
+  EXPECT_EQ(fs->reads("/p/b.py"), 1);
+}
+
+TEST(WarmingTest, LookupThreadsAndWorkersReadEveryStandardLibraryFileOnce) {
+  std::vector<std::string> paths = standard_library_files();
+  if (paths.empty()) GTEST_SKIP() << "TOLVO_STDLIB is not set";
+  auto fs = std::make_shared<CountingFileSystem>();
+  AstProjectIndex index =
+      *AstProjectIndex::with_filesystem(std::string(std::getenv("TOLVO_STDLIB")), paths, fs);
+  index.nonblocking_start_index();
+  std::vector<std::thread> lookups;
+  for (size_t t = 0; t < 4; ++t) {
+    lookups.emplace_back([&, t] {
+      // Half of them scan the list from its start, the others ask for files from its end.
+      if (t % 2 == 0) {
+        EXPECT_FALSE(index.function_ast("no.such.module", "f").has_value());
+      } else {
+        for (size_t i = paths.size(); i-- > 0;) (void)index.function_ast_in_file(paths[i], "f");
+      }
+    });
+  }
+  for (std::thread& thread : lookups) thread.join();
+  std::map<std::string, int> reads = fs->reads();
+  EXPECT_EQ(reads.size(), paths.size());
+  for (const auto& [path, count] : reads) EXPECT_EQ(count, 1) << path;
 }
 
 }  // namespace

@@ -473,7 +473,7 @@ TEST(WalkTest, VisitsNestedBodiesInSourceOrder) {
                 "async with c:", "return"}));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // A sanitizer build's frames are several times larger; the parser's stack budget then refuses
 // brackets nested more than about a hundred deep.
 constexpr int kAcceptedBrackets = 60;

@@ -1,0 +1,126 @@
+"""AstProjectIndex over the 3.13 standard library, against CPython in the same run.
+
+- The whole pass on one thread: a lookup by module of a name that no file defines computes every
+  file (read, parse, extract). Beside it: `ast.parse` of the same files, our parser alone, and
+  where the native pass spends its time (read, parse, extraction). Targets: the pass at least 25
+  times faster than `ast.parse`; extraction cheaper than the parse.
+- A lookup of a computed function from Python, and property reads of the record it returns,
+  against a `dict` lookup.
+"""
+
+import ast
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+import tolvo_rs
+
+REPO = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "parser" / "tools"))
+
+import compare  # noqa: E402
+
+ROUNDS = 3
+PASS_TARGET = 25.0
+
+
+def index_pass(paths, root):
+    start = time.perf_counter()
+    index = tolvo_rs.AstProjectIndex(paths, root)
+    assert index.function_ast("no.such.module", "no_such_function") is None
+    return time.perf_counter() - start
+
+
+def cpython_pass(paths):
+    start = time.perf_counter()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for path in paths:
+            with open(path, encoding="utf-8") as file:
+                text = file.read()
+            try:
+                ast.parse(text.removeprefix("\ufeff"))
+            except (SyntaxError, ValueError):
+                pass
+    return time.perf_counter() - start
+
+
+def native_breakdown(paths):
+    binary = REPO / "build" / "bench" / "index_throughput"
+    if not binary.exists():
+        return None
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as listing:
+        listing.write("\n".join(paths) + "\n")
+    try:
+        out = subprocess.run([str(binary), listing.name, str(ROUNDS)], check=True,
+                             capture_output=True, text=True).stdout
+    finally:
+        os.unlink(listing.name)
+    return {key: float(value) for key, value in (line.split() for line in out.splitlines())}
+
+
+def per_call_ns(call, count=50000):
+    best = float("inf")
+    for _ in range(5):
+        start = time.perf_counter_ns()
+        for _ in range(count):
+            call()
+        best = min(best, (time.perf_counter_ns() - start) / count)
+    return best
+
+
+def lookups():
+    root = str(REPO / "examples" / "project")
+    paths = [str(p) for p in sorted((REPO / "examples" / "project").rglob("*.py"))]
+    index = tolvo_rs.AstProjectIndex(paths, root)
+    resolvers = str(REPO / "examples" / "project" / "shop" / "resolvers.py")
+    record = index.function_ast("shop.resolvers", "order_total")
+    table = {f"name{i}": i for i in range(len(paths) * 8)}
+    baseline = per_call_ns(lambda: table["name5"])
+    figures = [
+        ("function_ast (by module)", per_call_ns(
+            lambda: index.function_ast("shop.resolvers", "order_total"))),
+        ("function_ast_in_file", per_call_ns(
+            lambda: index.function_ast_in_file(resolvers, "order_total"))),
+        ("read resolver_name", per_call_ns(lambda: record.resolver_name)),
+        ("read resolver_name_location", per_call_ns(lambda: record.resolver_name_location)),
+        ("read kwargs", per_call_ns(lambda: record.kwargs)),
+        ("read args", per_call_ns(lambda: record.args)),
+    ]
+    print(f"lookups, from Python: dict lookup {baseline:.0f} ns (baseline)")
+    for name, ns in figures:
+        print(f"  {name}: {ns:.0f} ns, {ns / baseline:.1f}x the dict lookup")
+
+
+def main():
+    paths = [str(p) for p in compare.corpus_files()]
+    root = str(compare.DEFAULT_CORPUS)
+    mb = sum(os.path.getsize(p) for p in paths) / 1e6
+    ours = baseline = float("inf")
+    for _ in range(ROUNDS):  # alternated, so that machine load weighs on both alike
+        baseline = min(baseline, cpython_pass(paths))
+        ours = min(ours, index_pass(paths, root))
+    ratio = baseline / ours
+    print(f"corpus: {len(paths)} files, {mb:.1f} MB")
+    print(f"index pass, one thread: ast.parse(open().read()) {baseline:.2f} s, "
+          f"{mb / baseline:.1f} MB/s (baseline); AstProjectIndex {ours:.3f} s, {mb / ours:.1f} MB/s;"
+          f" ratio {ratio:.1f}x (target >= {PASS_TARGET:.0f}x)")
+    native = native_breakdown(paths)
+    if native:
+        parse_only = native["parse_seconds"] - native["read_seconds"]
+        print(f"native pass: read {native['read_seconds']:.3f} s, parse {parse_only:.3f} s "
+              f"({mb / parse_only:.1f} MB/s, {baseline / parse_only:.1f}x ast.parse), extraction "
+              f"{native['extract_seconds']:.3f} s ({int(native['functions'])} functions, "
+              f"{int(native['feature_classes'])} feature classes), extraction/parse "
+              f"{native['extract_seconds'] / parse_only:.2f} (target < 1); whole "
+              f"{native['index_seconds']:.3f} s")
+    lookups()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
