@@ -61,7 +61,7 @@ SourceContext::SourceContext(std::string_view source)
     : source_(source), index_(parser::LineIndex::from_source_text(source)) {}
 
 Position SourceContext::position(uint32_t offset) const {
-  parser::LineColumn one_based = index_.line_column(offset, source_);
+  parser::LineColumn one_based = index_.line_column(offset, source_, &line_hint_);
   return Position{one_based.line - 1, one_based.column - 1};
 }
 

@@ -41,7 +41,7 @@ struct Location {
 };
 
 // A file's source text with its line index, built once per extraction pass over the file. It does
-// not copy the text: the text must outlive the context.
+// not copy the text: the text must outlive the context. One context serves one thread.
 class SourceContext {
  public:
   // Indexes the lines of `source` in one pass.
@@ -61,6 +61,8 @@ class SourceContext {
  private:
   std::string_view source_;
   parser::LineIndex index_;
+  // The line of the last position: extraction asks for nearby offsets in order.
+  mutable uint32_t line_hint_ = 0;
 };
 
 // The range of the expression's own byte range.

@@ -70,12 +70,42 @@ LineColumn LineIndex::line_column(uint32_t offset, std::string_view source) cons
   offset = std::min<uint64_t>(offset, source.size());
   // The last line start at or before the offset; the first start is 0, so there always is one.
   auto after = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
-  auto line = static_cast<uint32_t>(after - line_starts_.begin());
-  uint32_t start = *(after - 1);
+  return column_on_line(offset, source, static_cast<uint32_t>(after - line_starts_.begin()) - 1);
+}
+
+LineColumn LineIndex::line_column(uint32_t offset, std::string_view source,
+                                  uint32_t* line_hint) const {
+  offset = std::min<uint64_t>(offset, source.size());
+  uint32_t line = std::min<uint32_t>(*line_hint, line_count() - 1);
+  if (line_starts_[line] > offset) {
+    line = static_cast<uint32_t>(
+        std::upper_bound(line_starts_.begin(), line_starts_.begin() + line, offset) -
+        line_starts_.begin() - 1);
+  } else {
+    // A few lines forward are stepped over; farther ones are bisected.
+    constexpr uint32_t kSteps = 8;
+    uint32_t stepped = 0;
+    while (line + 1 < line_count() && line_starts_[line + 1] <= offset && stepped < kSteps) {
+      ++line;
+      ++stepped;
+    }
+    if (stepped == kSteps) {
+      line = static_cast<uint32_t>(
+          std::upper_bound(line_starts_.begin() + line, line_starts_.end(), offset) -
+          line_starts_.begin() - 1);
+    }
+  }
+  *line_hint = line;
+  return column_on_line(offset, source, line);
+}
+
+LineColumn LineIndex::column_on_line(uint32_t offset, std::string_view source,
+                                     uint32_t line) const {
+  uint32_t start = line_starts_[line];
   uint32_t characters = offset - start;
   if (!ascii_) characters -= count_continuation_bytes(source.substr(start, offset - start));
-  if (line == 1 && source.starts_with(kByteOrderMark) && characters > 0) --characters;
-  return LineColumn{line, characters + 1};
+  if (line == 0 && source.starts_with(kByteOrderMark) && characters > 0) --characters;
+  return LineColumn{line + 1, characters + 1};
 }
 
 }  // namespace tolvo::parser

@@ -29,10 +29,16 @@ class LineIndex {
   // counted, and the column never goes below one.
   LineColumn line_column(uint32_t offset, std::string_view source) const;
 
+  // The same, with the search for the line starting at `*line_hint` (a 0-based line, which the
+  // call updates): a caller that asks for offsets a few lines apart in order pays no bisection.
+  LineColumn line_column(uint32_t offset, std::string_view source, uint32_t* line_hint) const;
+
   // The number of lines: one more than the number of line breaks.
   uint32_t line_count() const { return static_cast<uint32_t>(line_starts_.size()); }
 
  private:
+  LineColumn column_on_line(uint32_t offset, std::string_view source, uint32_t line) const;
+
   LineIndex(std::vector<uint32_t> line_starts, bool ascii)
       : line_starts_(std::move(line_starts)), ascii_(ascii) {}
 

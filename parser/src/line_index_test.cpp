@@ -89,5 +89,25 @@ TEST(LineIndexTest, AgreesWithCharacterWalkOnEveryOffset) {
   EXPECT_EQ(index.line_count(), line);
 }
 
+TEST(LineIndexTest, AHintedSearchAgreesWithTheBisectionInAnyOrder) {
+  std::string source = "\xEF\xBB\xBF" "first\r\n\xC3\xA9\rx\n";
+  for (int i = 0; i < 40; ++i) source += (i % 3 ? "line\n" : "\xF0\x9D\x94\x98\r\n");
+  LineIndex index = LineIndex::from_source_text(source);
+  // Forward in small and large strides, backward, and past the end.
+  std::vector<uint32_t> offsets;
+  for (uint32_t offset = 0; offset < source.size(); offset += 3) offsets.push_back(offset);
+  for (int64_t offset = source.size() + 5; offset >= 0; offset -= 61) offsets.push_back(offset);
+  offsets.push_back(0);
+  offsets.push_back(static_cast<uint32_t>(source.size()));
+  uint32_t hint = 0;
+  for (uint32_t offset : offsets) {
+    ASSERT_EQ(index.line_column(offset, source, &hint), index.line_column(offset, source))
+        << offset;
+    ASSERT_EQ(hint + 1, index.line_column(offset, source).line);
+  }
+  hint = 1000;  // a hint past the last line is read as the last line
+  EXPECT_EQ(index.line_column(2, source, &hint), (LineColumn{1, 1}));
+}
+
 }  // namespace
 }  // namespace tolvo::parser
