@@ -702,6 +702,8 @@ Expr* Parser::parse_brace_atom() {
   } else {
     Expr* first = TRY(parse_star_named_expression());
     if (at(TokenKind::kColon) && first->kind != ExprKind::kStarred) {
+      // A key is an expression: an assignment expression needs its parentheses there.
+      if (first->kind == ExprKind::kNamedExpr && !first->parenthesized) return fail_here();
       advance();
       Expr* value = TRY(parse_expression());
       if (at(TokenKind::kFor) || at(TokenKind::kAsync)) {
@@ -1012,6 +1014,8 @@ Expr* Parser::parse_slice() {
   if (!at(TokenKind::kColon)) {
     lower = TRY(parse_named_expression());
     if (!at(TokenKind::kColon)) return lower;
+    // A slice's bounds are expressions: "x[a := 1]" is a subscript, "x[a := 1:]" is refused.
+    if (lower->kind == ExprKind::kNamedExpr && !lower->parenthesized) return fail_here();
   }
   advance();
   Expr* upper = nullptr;

@@ -34,6 +34,9 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "try:\n pass\nexcept* E as e:\n pass\nelse:\n pass\nfinally:\n pass\n",
       "x = yield\ny = *a, b\nz: int = *c, d\nr = lambda: (yield)\n",
       "f(*a, *b, c=1, **d, e=2)\nf(x for x in y)\nx[a:b, ::2, *c]\nx[*a]\n",
+      // An assignment expression without parentheses: where the grammar reads a named expression.
+      "x[a := 1]\nx[a := 1, b := 2]\n{a := b}\n[a := b for c in d]\nf(a := 1 for x in y)\n",
+      "{(a := b): c}\n{(a := b): c for x in y}\nx[(a := 1):2]\nx[::(a := 1)]\n",
       // Errors of the compiler's later stages, not of ast.parse.
       "global x\nnonlocal y\nreturn 1\nawait z\nyield 3\nbreak\n",
       "def f(a, a): pass\na, *b, *c = x\n__debug__ = 1\n",
@@ -136,6 +139,11 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"print 'a', b",
        "Missing parentheses in call to 'print'. Did you mean print(...)? at byte range 0..12"},
       {"x := 1", "invalid syntax at byte range 2..4"},
+      // A dict key and a slice bound are expressions: an assignment expression needs parentheses.
+      {"{a := b: c}", "invalid syntax at byte range 7..8"},
+      {"{a := b: c for x in y}", "invalid syntax at byte range 7..8"},
+      {"x[a := 1: 2]", "invalid syntax at byte range 8..9"},
+      {"x[b, a := 1::2]", "invalid syntax at byte range 11..12"},
       {"import a.", "invalid syntax at byte range 8..9"},
       {"x = 1 +\ny = 'abc",
        "unterminated string literal (detected at line 2) at byte range 12..13"},
