@@ -85,13 +85,8 @@ Pattern* Parser::parse_patterns() {
   uint32_t begin = start();
   Pattern* first = TRY(at(TokenKind::kStar) ? parse_star_pattern() : parse_pattern());
   if (!at(TokenKind::kComma)) {
-    if (first->kind == PatternKind::kMatchStar) {
-      auto* seq = make<MatchSequencePattern>(PatternKind::kMatchSequence, from(begin));
-      size_t list = mark();
-      push(first);
-      seq->patterns = take<Pattern>(list);
-      return seq;
-    }
+    // A star pattern is only an item of a sequence: "case *a:" has none.
+    if (first->kind == PatternKind::kMatchStar) return fail_here();
     return first;
   }
   size_t list = mark();
@@ -247,9 +242,11 @@ Pattern* Parser::parse_closed_pattern() {
         return make<MatchSequencePattern>(PatternKind::kMatchSequence, from(begin));
       }
       Pattern* first = TRY(at(TokenKind::kStar) ? parse_star_pattern() : parse_pattern());
-      if (at(TokenKind::kRPar) && first->kind != PatternKind::kMatchStar) {
+      if (at(TokenKind::kRPar)) {
+        // A group holds a pattern, never a star pattern; "(*a,)" is the sequence.
+        if (first->kind == PatternKind::kMatchStar) return fail_here();
         advance();
-        return first;  // a group
+        return first;
       }
       size_t list = mark();
       push(first);

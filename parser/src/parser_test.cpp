@@ -26,6 +26,8 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       " case -1+2j | None | a.b: pass\n case _: pass\n",
       "match = 1\nmatch.x = 2\nmatch[0]\nmatch(a, b)\ncase = 3\ntype = 4\n_ = 5\n",
       "match (x):\n case (1 | 2): pass\nmatch *a, b:\n case [*_]: pass\n",
+      "match x:\n case [*a]: pass\n case (*a,): pass\n case *a, b: pass\n case a, *b,: pass\n"
+      " case ([*a], (*b, c)): pass\n",
       "type X[T: int = str, *Ts = *A, **P = [int]] = list[T]\n",
       "def f[T](a, /, b: int = 1, *args: *Ts, c, d=2, **kw) -> T: pass\n",
       "async def f():\n async with a as b, c: pass\n async for x in y: pass\n await z\n"
@@ -149,6 +151,11 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
        "unterminated string literal (detected at line 2) at byte range 12..13"},
       {"@x\nx = 1", "invalid syntax at byte range 3..4"},
       {"match x:\n case {1: a, **_}: pass", "invalid syntax at byte range 24..25"},
+      // A star pattern is an item of a sequence pattern, never a pattern alone or in a group.
+      {"match x:\n case *a: pass", "invalid syntax at byte range 17..18"},
+      {"match x:\n case *a if a: pass", "invalid syntax at byte range 18..20"},
+      {"match x:\n case (*a): pass", "invalid syntax at byte range 18..19"},
+      {"match x:\n case [a, ((*b))]: pass", "invalid syntax at byte range 23..24"},
       {"f'{a ! r}'",
        "f-string: conversion type must come right after the exclamanation mark at byte range "
        "5..8"},
