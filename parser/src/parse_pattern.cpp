@@ -7,7 +7,7 @@ bool Parser::looks_like_match_statement() {
   // "match" is a keyword only where a match statement parses: try the subject and the colon,
   // then rewind (the speculative nodes stay unused in the arena).
   TokenKind next = peek_token(1).kind;
-  if (!starts_expression_token(next) || next == TokenKind::kLambda) return false;
+  if (!starts_expression_token(next)) return false;
   uint32_t saved_pos = pos_;
   size_t saved_scratch = scratch_.size();
   uint32_t saved_depth = depth_;

@@ -26,6 +26,7 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       " case -1+2j | None | a.b: pass\n case _: pass\n",
       "match = 1\nmatch.x = 2\nmatch[0]\nmatch(a, b)\ncase = 3\ntype = 4\n_ = 5\n",
       "match (x):\n case (1 | 2): pass\nmatch *a, b:\n case [*_]: pass\n",
+      "match lambda: 1:\n case 1: pass\nmatch lambda x: x, 2:\n case _: pass\n",
       "match x:\n case [*a]: pass\n case (*a,): pass\n case *a, b: pass\n case a, *b,: pass\n"
       " case ([*a], (*b, c)): pass\n",
       "type X[T: int = str, *Ts = *A, **P = [int]] = list[T]\n",
