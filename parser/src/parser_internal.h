@@ -35,6 +35,8 @@ namespace tolvo::parser {
 // parser follows by recursion. The tokenizer already refuses more than 200 brackets and 100
 // indentation levels, as CPython does; this bounds the rest so that a 2 MiB stack suffices.
 inline constexpr uint32_t kMaxNestingDepth = 400;
+// CPython's default limit of digits in a decimal integer literal (sys.get_int_max_str_digits()).
+inline constexpr size_t kMaxIntDigits = 4300;
 // Stack the recursion may use below parse_file's frame. Frame sizes differ between builds (a
 // sanitizer build's are several times larger), so the depth alone cannot promise that a 2 MiB
 // worker stack suffices; this budget does, with a quarter of it left to the caller.
@@ -207,6 +209,7 @@ class Parser {
   Expr* parse_slices();
   Expr* parse_slice();
   Expr* parse_number();
+  bool check_int_digits(std::string_view text);  // a decimal int within CPython's digit limit
   Expr* parse_star_targets(ExprContext ctx);  // for targets, del targets
   Expr* parse_target_expression();            // star_target-level: no comparison
   std::optional<List<Comprehension>> parse_comprehension_clauses();

@@ -497,6 +497,42 @@ constexpr int kAcceptedBrackets = 60;
 constexpr int kAcceptedBrackets = 199;
 #endif
 
+// CPython turns a decimal integer literal into its value while parsing, and refuses one of more
+// than 4,300 digits (its default limit, which we always use); other bases have no limit.
+TEST(ParserTest, DecimalIntegerDigitLimit) {
+  auto digits = [](char digit, size_t n) { return std::string(n, digit); };
+  struct DigitCase {
+    std::string source;
+    bool accepted;
+  };
+  const std::string limit =
+      "Exceeds the limit (4300 digits) for integer string conversion: value has 4301 digits; use "
+      "sys.set_int_max_str_digits() to increase the limit - Consider hexadecimal for huge integer "
+      "literals to avoid decimal conversion limits.";
+  const DigitCase cases[] = {
+      {"x = " + digits('7', 4300), true},
+      {"x = " + digits('7', 4301), false},
+      {"x = -" + digits('7', 4301), false},
+      {"x = 1" + digits('0', 2150) + "_" + digits('0', 2149), true},  // underscores do not count
+      {"x = 1" + digits('0', 2150) + "_" + digits('0', 2150), false},
+      {"x = " + digits('0', 5000), true},  // zeros: the value 0 has one digit
+      {"x = 0_" + digits('0', 5000), true},
+      {"x = 0x" + digits('f', 5000) + " + 0o" + digits('7', 5000) + " + 0b" + digits('1', 5000),
+       true},
+      {"x = " + digits('7', 5000) + ".5 + " + digits('7', 5000) + "j + " + digits('7', 5000) + "e0",
+       true},  // floats and imaginary numbers are not integers
+      {"match x:\n case " + digits('7', 4301) + ": pass\n", false},
+      {"f'{" + digits('7', 4301) + "}'", false},
+  };
+  for (const DigitCase& c : cases) {
+    auto result = parse_module(c.source);
+    EXPECT_EQ(result.has_value(), c.accepted) << c.source.substr(0, 40);
+    if (!c.accepted && !result) {
+      EXPECT_EQ(result.error().message, limit);
+    }
+  }
+}
+
 // The nesting limits sit where CPython's do: what it accepts parses, far deeper gives an error.
 TEST(ParserTest, NestingLimitsOnTheWorkersStack) {
   auto repeat = [](std::string_view unit, int n) {
