@@ -108,6 +108,8 @@ joined'''
                   "match p:\n    case {'k': [1, *r]} | C(x=1) if r:\n        del x\n"
                   "try:\n    pass\nexcept* E as e:\n    raise X from e\nfinally:\n    global q\n"
                   "type T[K: int = str, *Ts, **P] = dict[K, P]\nassert x, 'm'\n",
+    "raw_fstring_line_continuation": "x = rf'abc\\\ndef' fr'a\\\r\nb' Rf\"{x}\\\rc\"\n"
+                                     "y = f'abc\\\ndef'\n",
     "lone_surrogates": "s = '\\ud800' + '\\udfff\\U0010ffff'\n"
                        "t = '\\ud83d\\ude00' + '\\U0001f600'\n",
     "numbers": "a = 0x_ff + 0o17 + 0b1_0 + 1_000 + 00 + 1e-3 + 1.5j + .5 + 5. + 1E5J"

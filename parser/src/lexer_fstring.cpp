@@ -55,9 +55,7 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
         break;
       case '\\': {
         unsigned char next = cursor_.peek(1);
-        if (fs.raw) {
-          cursor_.advance(next == quote || next == '\\' ? 2 : 1);
-        } else if (next == 'N' && cursor_.peek(2) == '{') {
+        if (!fs.raw && next == 'N' && cursor_.peek(2) == '{') {
           // \N{NAME}: its braces are part of the escape.
           cursor_.advance(3);
           while (cursor_.peek() != '}' && cursor_.peek() != quote && cursor_.peek() != '\n' &&
@@ -68,6 +66,7 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
         } else if (next == '{' || next == '}' || next == 0) {
           cursor_.advance();
         } else {
+          // The escaped character, a line break included, is skipped in raw f-strings too.
           cursor_.advance(next == '\r' && cursor_.peek(2) == '\n' ? 3 : 2);
         }
         break;

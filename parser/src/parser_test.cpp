@@ -48,6 +48,8 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "x = 1if y else 2\nz = [0x1for x in y]\n",
       "f'{x!r:>{w}} {{}} {y=} {z=!s:^3}' rf'\\{a}' f'''{\n b # c\n}'''\n",
       "print(f'{\"nested\"}', f'{f\"{1}\"}', f'{a:{b:{c}}}')\n",
+      // A backslash takes the next character along in raw f-strings too, a line break included.
+      "x = rf\"abc\\\ndef\" fr'a\\\r\nb' Rf\"{x}\\\rc\" rf'\\'' rf'\\{x}'\n",
       "@a.b(c)\n@d\nclass C[T](B, metaclass=M): pass\n",
       "from . import (a as b, c,)\nfrom ...pkg.mod import *\nimport a.b.c as d, e\n",
       "del a, (b), [c], d.e, f[0]\nassert x, 'msg'\nraise\nraise E from None\n",
