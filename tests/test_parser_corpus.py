@@ -110,6 +110,8 @@ joined'''
                   "type T[K: int = str, *Ts, **P] = dict[K, P]\nassert x, 'm'\n",
     "raw_fstring_line_continuation": "x = rf'abc\\\ndef' fr'a\\\r\nb' Rf\"{x}\\\rc\"\n"
                                      "y = f'abc\\\ndef'\n",
+    "format_spec_states": "a = f'{x!r:{y}{{z}}}' f\"{x:{y}{{}\"\"\"\nb = f'''{x:{y}a{{b}'''\n"
+                          "print(f'{x:\n}', f'{x:ab\n{y}}', f\"{x!r:abc\r\n}\", f'{x:{y:\n}}')\n",
     "lone_surrogates": "s = '\\ud800' + '\\udfff\\U0010ffff'\n"
                        "t = '\\ud83d\\ude00' + '\\U0001f600'\n",
     "numbers": "a = 0x_ff + 0o17 + 0b1_0 + 1_000 + 00 + 1e-3 + 1.5j + .5 + 5. + 1E5J"
@@ -252,6 +254,11 @@ VERDICT_FIXTURES = {
     "empty_text": "",
     "only_whitespace": "   \n\t\n",
     "null_byte": "x = 1\0\n",
+    "raw_fstring_backslash_line_break": "x = rf'abc\\\ndef'\n",
+    "format_spec_line_break": "print(f'{x:\n}')\n",
+    "format_spec_line_break_then_text": "print(f'{x:\n abc}')\n",
+    "format_spec_line_break_after_nested_field": "print(f'{x:{y}\n}')\n",
+    "format_spec_backslash_line_break": "print(f'{x:a\\\nb}')\n",
 }
 
 

@@ -47,9 +47,17 @@ class Lexer {
   LexResult run();
 
  private:
+  // How far a replacement field has got. CPython's tokenizer forgets that it is in a format spec
+  // once a nested field in the spec has closed; the spec text after it then reads "{{" as a
+  // literal brace, and a line break there ends a single-quoted f-string unterminated.
+  enum class FieldPart : uint8_t {
+    kExpression,      // the expression and conversion: ordinary tokens
+    kSpec,            // format spec text after the ':'
+    kSpecAfterField,  // format spec text after a nested replacement field
+  };
   struct Bracket {
-    char open;            // '(', '[', '{', or 'F' for the brace of an f-string replacement field
-    bool in_format_spec;  // for 'F': the field has reached its ':' format spec
+    char open;       // '(', '[', '{', or 'F' for the brace of an f-string replacement field
+    FieldPart part;  // for 'F'
     uint32_t offset;
   };
   struct FString {
@@ -80,7 +88,7 @@ class Lexer {
 
   // lexer_fstring.cpp
   bool start_fstring(uint32_t start, uint32_t prefix_end, bool raw);
-  bool lex_fstring_middle(FString& fs, bool in_format_spec);
+  bool lex_fstring_middle(FString& fs, FieldPart part);  // part: kExpression at top level
 
   std::string_view source_;
   Cursor cursor_;

@@ -20,9 +20,10 @@ bool Lexer::start_fstring(uint32_t start, uint32_t prefix_end, bool raw) {
   return true;
 }
 
-bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
+bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
   uint32_t start = cursor_.pos();
   const unsigned char quote = static_cast<unsigned char>(fs.quote);
+  const bool in_format_spec = part != FieldPart::kExpression;
   auto flush = [&]() {
     if (cursor_.pos() > start) push(TokenKind::kFStringMiddle, start, cursor_.pos());
   };
@@ -43,11 +44,12 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
       case '\n':
       case '\r':
         if (fs.quote_size == 1) {
-          if (in_format_spec) {
-            return fail(
-                "f-string: newlines are not allowed in format specifiers for single quoted "
-                "f-strings",
-                cursor_.pos(), cursor_.pos() + 1);
+          if (part == FieldPart::kSpec) {
+            // Python 3.13.0 ends the format spec here and reads on as the field's expression
+            // (later 3.13 releases refuse it; accepting keeps the file).
+            flush();
+            brackets_.back().part = FieldPart::kExpression;
+            return true;
           }
           return unterminated();
         }
@@ -72,7 +74,7 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
         break;
       }
       case '{':
-        if (cursor_.peek(1) == '{' && !in_format_spec) {
+        if (cursor_.peek(1) == '{' && part != FieldPart::kSpec) {
           cursor_.advance(2);
           break;
         }
@@ -84,14 +86,14 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
           // CPython allows two levels of replacement fields inside format specs.
           uint32_t spec_fields = 0;
           for (size_t i = fs.bracket_base; i < brackets_.size(); ++i) {
-            spec_fields += brackets_[i].open == 'F' && brackets_[i].in_format_spec;
+            spec_fields += brackets_[i].open == 'F' && brackets_[i].part != FieldPart::kExpression;
           }
           if (spec_fields >= 3) {
             return fail("f-string: expressions nested too deeply", cursor_.pos(),
                         cursor_.pos() + 1);
           }
         }
-        brackets_.push_back(Bracket{'F', false, cursor_.pos()});
+        brackets_.push_back(Bracket{'F', FieldPart::kExpression, cursor_.pos()});
         push(TokenKind::kLBrace, cursor_.pos(), cursor_.pos() + 1);
         cursor_.advance();
         return true;
@@ -101,6 +103,9 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
           push(TokenKind::kRBrace, cursor_.pos(), cursor_.pos() + 1);
           cursor_.advance();
           brackets_.pop_back();
+          if (!brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
+            brackets_.back().part = FieldPart::kSpecAfterField;
+          }
           return true;
         }
         if (cursor_.peek(1) == '}') {

@@ -543,7 +543,7 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
           builder.add_literal(debug_text_of(debug_text), debug_text);
         builder.add_value(field);
       } else {
-        return fail_here("f-string: expecting '}'");
+        return fail_here("f-string: expecting '}', or format specs");
       }
     }
     builder.flush();

@@ -50,6 +50,11 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "print(f'{\"nested\"}', f'{f\"{1}\"}', f'{a:{b:{c}}}')\n",
       // A backslash takes the next character along in raw f-strings too, a line break included.
       "x = rf\"abc\\\ndef\" fr'a\\\r\nb' Rf\"{x}\\\rc\" rf'\\'' rf'\\{x}'\n",
+      // After a nested field in a format spec "{{" is a literal brace.
+      "x = f\"{x:{y}{{}\"\"\"\ny = f'{x!r:{y}{{z}}}' f'''{x:{y}a{{b}'''\n",
+      // A line break ends a single-quoted format spec in Python 3.13.0 (later 3.13 releases
+      // refuse it).
+      "print(f\"{x:\n}\", f\"{x!r:abc\r\n}\", f'{x:ab\n{y}}', f'{x:\r}', f'{x:{y:\n}}')\n",
       "@a.b(c)\n@d\nclass C[T](B, metaclass=M): pass\n",
       "from . import (a as b, c,)\nfrom ...pkg.mod import *\nimport a.b.c as d, e\n",
       "del a, (b), [c], d.e, f[0]\nassert x, 'msg'\nraise\nraise E from None\n",
@@ -159,6 +164,9 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"match x:\n case *a if a: pass", "invalid syntax at byte range 18..20"},
       {"match x:\n case (*a): pass", "invalid syntax at byte range 18..19"},
       {"match x:\n case [a, ((*b))]: pass", "invalid syntax at byte range 23..24"},
+      {"print(f'{x:{y}\n}')",
+       "unterminated f-string literal (detected at line 1) at byte range 6..7"},
+      {"print(f'{x:\n abc}')", "f-string: expecting '}', or format specs at byte range 13..16"},
       {"f'{a ! r}'",
        "f-string: conversion type must come right after the exclamanation mark at byte range "
        "5..8"},
