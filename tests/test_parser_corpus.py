@@ -112,6 +112,9 @@ joined'''
                                      "y = f'abc\\\ndef'\n",
     "format_spec_states": "a = f'{x!r:{y}{{z}}}' f\"{x:{y}{{}\"\"\"\nb = f'''{x:{y}a{{b}'''\n"
                           "print(f'{x:\n}', f'{x:ab\n{y}}', f\"{x!r:abc\r\n}\", f'{x:{y:\n}}')\n",
+    "fstring_debug_texts": "a = f'{x = !r:>{w}}' f'{\"#\"=}' f'{(lambda a=1: a)=}' f'{a!=b=}'\n"
+                           "b = f'{x:{y}{z=}}' f'{x:a{y=}}' f'{x:{y=}}' f'''{x # c\n=}'''\n",
+    "fstring_debug_text_crlf": "x = f'''{a # c\r\n=}''' f'''{b\r\n=}'''\r\n",
     "lone_surrogates": "s = '\\ud800' + '\\udfff\\U0010ffff'\n"
                        "t = '\\ud83d\\ude00' + '\\U0001f600'\n",
     "numbers": "a = 0x_ff + 0o17 + 0b1_0 + 1_000 + 00 + 1e-3 + 1.5j + .5 + 5. + 1E5J"

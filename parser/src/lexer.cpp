@@ -103,6 +103,7 @@ LexResult Lexer::run() {
   LexResult result;
   result.tokens = std::move(tokens_);
   result.comments = std::move(comments_);
+  result.field_texts = std::move(field_texts_);
   result.error = std::move(error_);
   return result;
 }
@@ -428,6 +429,7 @@ bool Lexer::lex_operator() {
       if (brackets_.size() >= kMaxParenDepth) {
         return fail("too many nested parentheses", start, start + 1);
       }
+      if (c == '{' && in_fstring_field()) track_field_punctuation('{', start);
       brackets_.push_back(Bracket{char(c), FieldPart::kExpression, start});
       kind = c == '(' ? TokenKind::kLPar : c == '[' ? TokenKind::kLSqb : TokenKind::kLBrace;
       break;
@@ -462,18 +464,25 @@ bool Lexer::lex_operator() {
         return fail(buffer, start, start + 1);
       }
       bool closes_field = open.open == 'F';
+      if (c == '}' && in_fstring_field()) track_field_punctuation('}', start);
       brackets_.pop_back();
-      if (closes_field && !brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
-        brackets_.back().part = FieldPart::kSpecAfterField;
+      if (closes_field) {
+        FString& fs = fstrings_.back();
+        fs.spec_flag = fs.saw_equal = false;
+        if (!brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
+          brackets_.back().part = FieldPart::kSpecAfterField;
+        }
       }
       kind = c == ')' ? TokenKind::kRPar : c == ']' ? TokenKind::kRSqb : TokenKind::kRBrace;
       break;
     }
     case ':':
+      if (in_fstring_field()) track_field_punctuation(':', start);
       if (!brackets_.empty() && brackets_.back().open == 'F' &&
           brackets_.back().part == FieldPart::kExpression) {
         // The colon of a replacement field starts its format spec.
         brackets_.back().part = FieldPart::kSpec;
+        fstrings_.back().spec_flag = true;
         kind = TokenKind::kColon;
       } else {
         kind = with_equal(TokenKind::kColon, TokenKind::kColonEqual);
@@ -532,8 +541,10 @@ bool Lexer::lex_operator() {
       break;
     case '=':
       kind = with_equal(TokenKind::kEqual, TokenKind::kEqEqual);
+      if (kind == TokenKind::kEqual && in_fstring_field()) fstrings_.back().saw_equal = true;
       break;
     case '!':
+      if (in_fstring_field()) track_field_punctuation('!', start);
       kind = with_equal(TokenKind::kExclamation, TokenKind::kNotEqual);
       break;
     case '<':

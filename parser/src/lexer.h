@@ -25,11 +25,20 @@ struct LexError {
   TextRange range;
 };
 
+// The text a "{x=}" field repeats, where CPython's tokenizer records it: the source of an
+// expression that the "}", "!" or ":" token with index `token` closes.
+struct FieldText {
+  uint32_t token;
+  TextRange text;
+};
+
 struct LexResult {
   // Ends with kEndMarker, or with kError when `error` is set.
   std::vector<Token> tokens;
   // Every comment from its "#" to the end of its line (line break excluded), in source order.
   std::vector<TextRange> comments;
+  // By token index; only f-string fields after an "=" have one.
+  std::vector<FieldText> field_texts;
   std::optional<LexError> error;
 };
 
@@ -64,9 +73,17 @@ class Lexer {
     char quote;
     uint8_t quote_size;  // 1 or 3
     bool raw;
+    // CPython's tokenizer state behind the text of a "{x=}" field (its in_format_spec,
+    // f_string_debug and last expression). It goes astray in nested format specs and after an
+    // "=" inside an expression, and the text CPython repeats with it; we follow it to match.
+    bool spec_flag;
+    bool saw_equal;
+    uint32_t expr_start;
+    uint32_t expr_end;      // kOpen until a "}", "!" or ":" closes the expression
     uint32_t bracket_base;  // bracket depth when the f-string started
     uint32_t start;
   };
+  static constexpr uint32_t kOpen = UINT32_MAX;
 
   // lexer.cpp
   bool next_token();  // appends one or more tokens; false once done (end or error)
@@ -89,11 +106,18 @@ class Lexer {
   // lexer_fstring.cpp
   bool start_fstring(uint32_t start, uint32_t prefix_end, bool raw);
   bool lex_fstring_middle(FString& fs, FieldPart part);  // part: kExpression at top level
+  bool in_fstring_field() const {
+    return !fstrings_.empty() && brackets_.size() > fstrings_.back().bracket_base;
+  }
+  // CPython's bookkeeping at a "{", "}", "!" or ":" at `at` inside a field, before the bracket
+  // stack changes: where the expression starts and ends, and the text of a field after "=".
+  void track_field_punctuation(char c, uint32_t at);
 
   std::string_view source_;
   Cursor cursor_;
   std::vector<Token> tokens_;
   std::vector<TextRange> comments_;
+  std::vector<FieldText> field_texts_;
   std::optional<LexError> error_;
   std::vector<Bracket> brackets_;
   std::vector<FString> fstrings_;

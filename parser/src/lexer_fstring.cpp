@@ -16,12 +16,33 @@ bool Lexer::start_fstring(uint32_t start, uint32_t prefix_end, bool raw) {
   if (cursor_.peek(1) == uint8_t(quote) && cursor_.peek(2) == uint8_t(quote)) quote_size = 3;
   cursor_.advance(quote_size);
   push(TokenKind::kFStringStart, start, cursor_.pos());
-  fstrings_.push_back(FString{quote, quote_size, raw, uint32_t(brackets_.size()), start});
+  fstrings_.push_back(FString{quote, quote_size, raw, false, false, kOpen, kOpen,
+                              uint32_t(brackets_.size()), start});
   return true;
+}
+
+void Lexer::track_field_punctuation(char c, uint32_t at) {
+  // CPython's tokenizer looks at these only at the top of a field's brackets, or one level in
+  // once it has seen an "=" or a format spec.
+  FString& fs = fstrings_.back();
+  uint32_t depth = uint32_t(brackets_.size()) - fs.bracket_base;
+  uint32_t cursor = depth - (c != '{');
+  if (cursor != 0 && !(cursor == 1 && (fs.saw_equal || fs.spec_flag))) return;
+  if (c == '{') {
+    fs.expr_start = at + 1;
+    fs.expr_end = kOpen;
+    return;
+  }
+  if (fs.expr_end == kOpen) fs.expr_end = at;
+  if (fs.saw_equal) {
+    field_texts_.push_back(FieldText{uint32_t(tokens_.size()), {fs.expr_start, fs.expr_end}});
+  }
 }
 
 bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
   uint32_t start = cursor_.pos();
+  // Where CPython's tokenizer began reading this text: it treats a "{" there apart.
+  uint32_t resumed_at = start;
   const unsigned char quote = static_cast<unsigned char>(fs.quote);
   const bool in_format_spec = part != FieldPart::kExpression;
   auto flush = [&]() {
@@ -49,6 +70,7 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
             // (later 3.13 releases refuse it; accepting keeps the file).
             flush();
             brackets_.back().part = FieldPart::kExpression;
+            fs.spec_flag = false;
             return true;
           }
           return unterminated();
@@ -64,7 +86,7 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
                  cursor_.peek() != 0) {
             cursor_.advance();
           }
-          cursor_.eat('}');
+          if (cursor_.eat('}')) resumed_at = cursor_.pos();
         } else if (next == '{' || next == '}' || next == 0) {
           cursor_.advance();
         } else {
@@ -75,7 +97,10 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
       }
       case '{':
         if (cursor_.peek(1) == '{' && part != FieldPart::kSpec) {
+          fs.expr_start = cursor_.pos() + 1;
+          fs.expr_end = kOpen;
           cursor_.advance(2);
+          resumed_at = cursor_.pos();
           break;
         }
         flush();
@@ -93,6 +118,12 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
                         cursor_.pos() + 1);
           }
         }
+        if (cursor_.pos() != resumed_at) {
+          fs.expr_start = cursor_.pos() + 1;
+          fs.expr_end = kOpen;
+          fs.spec_flag = false;
+        }
+        track_field_punctuation('{', cursor_.pos());
         brackets_.push_back(Bracket{'F', FieldPart::kExpression, cursor_.pos()});
         push(TokenKind::kLBrace, cursor_.pos(), cursor_.pos() + 1);
         cursor_.advance();
@@ -100,9 +131,12 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
       case '}':
         if (in_format_spec) {
           flush();
+          fs.spec_flag = false;
+          track_field_punctuation('}', cursor_.pos());
           push(TokenKind::kRBrace, cursor_.pos(), cursor_.pos() + 1);
           cursor_.advance();
           brackets_.pop_back();
+          fs.saw_equal = false;
           if (!brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
             brackets_.back().part = FieldPart::kSpecAfterField;
           }
@@ -110,6 +144,7 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
         }
         if (cursor_.peek(1) == '}') {
           cursor_.advance(2);
+          resumed_at = cursor_.pos();
           break;
         }
         return fail("f-string: single '}' is not allowed", cursor_.pos(), cursor_.pos() + 1);

@@ -451,11 +451,10 @@ Expr* Parser::parse_strings() {
         builder.add_literal(decoded, tok().range());
         advance();
       } else if (at(TokenKind::kLBrace)) {
-        TextRange debug_text;
+        DebugText debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
         // A debug field ("{x=}") adds its own text first.
-        if (debug_text.end > debug_text.start)
-          builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.token) builder.add_literal(debug_text.text, debug_text.range);
         builder.add_value(field);
       } else {
         return fail_here();
@@ -470,23 +469,35 @@ Expr* Parser::parse_strings() {
   return joined;
 }
 
-std::string_view Parser::debug_text_of(TextRange range) {
-  // CPython repeats the field's text without its comments.
-  const std::vector<TextRange>& comments = lexed_.comments;
-  auto it = std::lower_bound(comments.begin(), comments.end(), range.start,
-                             [](TextRange c, uint32_t at) { return c.start < at; });
-  if (it == comments.end() || it->start >= range.end) return text_of(range);
-  std::string text;
-  uint32_t at = range.start;
-  for (; it != comments.end() && it->start < range.end; ++it) {
-    text.append(text_of(TextRange{at, it->start}));
-    at = it->end;
+std::optional<std::string_view> Parser::debug_text_of(uint32_t token) {
+  // The lexer recorded the text where CPython's tokenizer does; where it records none, CPython
+  // makes a Constant without a value, which ast.parse refuses.
+  const std::vector<FieldText>& texts = lexed_.field_texts;
+  auto it = std::lower_bound(texts.begin(), texts.end(), token,
+                             [](const FieldText& f, uint32_t at) { return f.token < at; });
+  if (it == texts.end() || it->token != token) return std::nullopt;
+  std::string_view text = text_of(it->text);
+  if (text.find_first_of("\r#") == std::string_view::npos) return text;
+  // CPython reads line breaks as "\n", and cuts from every "#" to the end of its line (within a
+  // string too).
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '#') {
+      while (i < text.size() && text[i] != '\n' && text[i] != '\r') ++i;
+      if (i == text.size()) break;
+      c = text[i];
+    }
+    if (c == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      c = '\n';
+    }
+    out.push_back(c);
   }
-  if (at < range.end) text.append(text_of(TextRange{at, range.end}));
-  return arena_.copy(text);
+  return arena_.copy(out);
 }
 
-Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
+Expr* Parser::parse_fstring_replacement_field(DebugText* debug_text) {
   *debug_text = {};
   DepthGuard guard(*this);
   if (!guard.ok()) return nullptr;
@@ -507,8 +518,10 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
   if (at(TokenKind::kEqual)) {
     debug = true;
     advance();
-    // The repeated text runs up to the conversion, format spec or closing brace.
-    *debug_text = {open + 1, start()};
+    // The repeated text runs up to the conversion, format spec or closing brace, whose token
+    // carries it.
+    debug_text->range = {open + 1, start()};
+    debug_text->token = pos_;
   }
   if (eat(TokenKind::kExclamation)) {
     std::string_view name = at(TokenKind::kName) ? text_of(tok()) : std::string_view();
@@ -537,10 +550,9 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
         builder.add_literal(decoded, tok().range());
         advance();
       } else if (at(TokenKind::kLBrace)) {
-        TextRange debug_text;
+        DebugText debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
-        if (debug_text.end > debug_text.start)
-          builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.token) builder.add_literal(debug_text.text, debug_text.range);
         builder.add_value(field);
       } else {
         return fail_here("f-string: expecting '}', or format specs");
@@ -552,6 +564,11 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
     fv->format_spec = spec;
   }
   if (!at(TokenKind::kRBrace)) return fail_here("f-string: expecting '}'");
+  if (debug) {
+    auto text = debug_text_of(debug_text->token);
+    if (!text) return fail("field 'value' is required for Constant", from(open));
+    debug_text->text = *text;
+  }
   advance();
   fv->range = from(open);
   if (debug && fv->conversion == -1 && !fv->format_spec) fv->conversion = 'r';

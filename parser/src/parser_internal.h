@@ -209,7 +209,8 @@ class Parser {
   Expr* parse_slices();
   Expr* parse_slice();
   Expr* parse_number();
-  bool check_int_digits(std::string_view text);  // a decimal int within CPython's digit limit
+  // Whether a decimal int literal keeps to CPython's digit limit; records the error if not.
+  bool check_int_digits(std::string_view text);
   Expr* parse_star_targets(ExprContext ctx);  // for targets, del targets
   Expr* parse_target_expression();            // star_target-level: no comparison
   std::optional<List<Comprehension>> parse_comprehension_clauses();
@@ -226,10 +227,17 @@ class Parser {
 
   // --- strings (parse_string.cpp) ---
   Expr* parse_strings();
-  // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the range of the
-  // text a "{x=}" field repeats (empty otherwise).
-  Expr* parse_fstring_replacement_field(TextRange* debug_text);
-  std::string_view debug_text_of(TextRange range);
+  // The text a "{x=}" field repeats: its value, its range, and the token after the "=".
+  struct DebugText {
+    std::string_view text;
+    TextRange range;
+    uint32_t token = 0;  // 0: not a debug field
+  };
+  // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the text a "{x=}"
+  // field repeats.
+  Expr* parse_fstring_replacement_field(DebugText* debug_text);
+  // The text CPython gives a debug field whose "!", ":" or "}" token is `token`, if any.
+  std::optional<std::string_view> debug_text_of(uint32_t token);
   bool decode_string(const Token& t, std::string& out, bool* is_bytes, bool* is_u);
   bool decode_fstring_middle(const Token& t, bool raw, std::string& out);
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "parser/src/walk.h"
 #include "parser/src/small_stack_for_tests.h"
+#include "parser/src/walk.h"
 
 namespace tolvo::parser {
 namespace {
@@ -167,6 +167,9 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"print(f'{x:{y}\n}')",
        "unterminated f-string literal (detected at line 1) at byte range 6..7"},
       {"print(f'{x:\n abc}')", "f-string: expecting '}', or format specs at byte range 13..16"},
+      // CPython's tokenizer records no text for this "=" field; ast.parse then fails to make
+      // the Constant.
+      {"f'{x:{y:{z=}}}'", "field 'value' is required for Constant at byte range 8..11"},
       {"f'{a ! r}'",
        "f-string: conversion type must come right after the exclamanation mark at byte range "
        "5..8"},
@@ -407,6 +410,48 @@ TEST(ParserTest, FStringParts) {
   EXPECT_EQ(y->conversion, 's');
   ASSERT_NE(y->format_spec, nullptr);
   EXPECT_EQ(text_at(source, y->format_spec->range), ":>{w}");
+}
+
+// The literal pieces of an f-string expression statement, its format specs' included, in
+// source order and joined with "|".
+std::string fstring_literals(std::string_view source) {
+  auto module = parse_module(source);
+  if (!module) return "error: " + display_text(module.error());
+  std::string out;
+  std::function<void(const Expr*)> visit = [&](const Expr* e) {
+    if (e->kind == ExprKind::kConstant) {
+      out += (out.empty() ? "" : "|") + std::string(e->as<ConstantExpr>()->value);
+    } else if (e->kind == ExprKind::kJoinedStr) {
+      for (const Expr* value : e->as<JoinedStrExpr>()->values) visit(value);
+    } else if (e->kind == ExprKind::kFormattedValue && e->as<FormattedValueExpr>()->format_spec) {
+      visit(e->as<FormattedValueExpr>()->format_spec);
+    }
+  };
+  visit(module->body()[0]->as<ExprStmt>()->value);
+  return out;
+}
+
+// A "{x=}" field repeats the text CPython's tokenizer recorded for it, odd as that text can be.
+TEST(ParserTest, FStringDebugText) {
+  struct DebugCase {
+    const char* source;
+    const char* literals;
+  };
+  const DebugCase cases[] = {
+      {"f'{x = !r:>{w}}'", "x = |>"},
+      {"f'a{x=}b'", "ax=|b"},
+      {"f'''{x # c\n=}'''", "x \n="},    // without its comment
+      {"f'''{x # c\r\n=}'''", "x \n="},  // line breaks as "\n"
+      {"f'''{x\r=}'''", "x\n="},
+      {"f'{\"#\"=}'", "\""},                     // cut from "#" in a string too
+      {"f'{(lambda a=1: a)=}'", "(lambda a=1"},  // an "=" before it ends the text at ":"
+      {"f'{a!=b=}'", "a"},                       // the "!" of "!=" ends it
+      {"f'{x:{y=}}'", "y="},
+      {"f'{x:a{y=}}'", "ay="},
+      {"f'{x:{y}{z=}}'", "y"},  // a field after a nested field repeats the one before
+      {"f'{x!r:{y}{z=!s}}'", "y"},
+  };
+  for (const DebugCase& c : cases) EXPECT_EQ(fstring_literals(c.source), c.literals) << c.source;
 }
 
 TEST(ParserTest, CommentsComeWithTheModule) {
