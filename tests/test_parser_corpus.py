@@ -261,6 +261,7 @@ VERDICT_FIXTURES = {
     "format_spec_line_break": "print(f'{x:\n}')\n",
     "format_spec_line_break_then_text": "print(f'{x:\n abc}')\n",
     "format_spec_line_break_after_nested_field": "print(f'{x:{y}\n}')\n",
+    "format_spec_line_break_after_lambda_colon": "f'{lambda :\n x}'\n",
     "format_spec_backslash_line_break": "print(f'{x:a\\\nb}')\n",
 }
 

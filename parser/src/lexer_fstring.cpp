@@ -67,8 +67,9 @@ bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
         if (fs.quote_size == 1) {
           if (part == FieldPart::kSpec) {
             // Python 3.13.0 ends the format spec here and reads on as the field's expression
-            // (later 3.13 releases refuse it; accepting keeps the file).
-            flush();
+            // (later 3.13 releases refuse it; accepting keeps the file). The spec's text token
+            // comes even when empty, and keeps a lambda from taking the spec's ':' for its own.
+            push(TokenKind::kFStringMiddle, start, cursor_.pos());
             brackets_.back().part = FieldPart::kExpression;
             fs.spec_flag = false;
             return true;

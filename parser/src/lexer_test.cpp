@@ -95,10 +95,12 @@ TEST(LexerTest, TokensOfTrickyInputs) {
       {"f'{x:{y}{{z}}}'",
        "FSTRING_START:f' {:{ NAME:x ::: {:{ NAME:y }:} FSTRING_MIDDLE:{{z }:} FSTRING_MIDDLE:}} "
        "FSTRING_END:' NEWLINE ENDMARKER"},
-      // A line break ends a single-quoted format spec; the field's expression tokens resume.
+      // A line break ends a single-quoted format spec, whose text token comes even when empty;
+      // the field's expression tokens resume.
       {"(f'{x:a\n}', f'{x:\r\n{y}}')",
        "(:( FSTRING_START:f' {:{ NAME:x ::: FSTRING_MIDDLE:a }:} FSTRING_END:' ,:, "
-       "FSTRING_START:f' {:{ NAME:x ::: {:{ NAME:y }:} }:} FSTRING_END:' ):) NEWLINE ENDMARKER"},
+       "FSTRING_START:f' {:{ NAME:x ::: FSTRING_MIDDLE: {:{ NAME:y }:} }:} FSTRING_END:' ):) "
+       "NEWLINE ENDMARKER"},
       // Numbers of every base, underscores, exponents, imaginary; a keyword glued to a number.
       {"0x_Ff 0o17 0b1_0 1_000 1. .5 1e-3 1_0.0_1E+1_0 3j 0 00 0_0 1.5J",
        "NUMBER:0x_Ff NUMBER:0o17 NUMBER:0b1_0 NUMBER:1_000 NUMBER:1. NUMBER:.5 NUMBER:1e-3 "

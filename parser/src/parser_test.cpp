@@ -167,6 +167,7 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"print(f'{x:{y}\n}')",
        "unterminated f-string literal (detected at line 1) at byte range 6..7"},
       {"print(f'{x:\n abc}')", "f-string: expecting '}', or format specs at byte range 13..16"},
+      {"f'{lambda :\n x}'", "invalid syntax at byte range 11..11"},  // the ':' starts the spec
       // CPython's tokenizer records no text for this "=" field; ast.parse then fails to make
       // the Constant.
       {"f'{x:{y:{z=}}}'", "field 'value' is required for Constant at byte range 8..11"},
