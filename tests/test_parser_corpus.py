@@ -1,7 +1,9 @@
-"""Our parser against CPython's: acceptance, single-token mutations, trees, values and ranges.
+"""Our parser against CPython's: acceptance, token mutations, trees, values and ranges, over the
+standard library and over the code snippets of CPython's own grammar tests.
 
-The default run takes a small fixed sample of the standard library; TOLVO_FULL_CORPUS=1 takes all
-of it (`make parser-corpus`). The reports name every disagreement by class with examples.
+The default run takes a small fixed sample of the standard library and of the snippets' mutants;
+TOLVO_FULL_CORPUS=1 takes all of it (`make parser-corpus`). The reports name every disagreement by
+class with examples.
 """
 
 import os
@@ -60,16 +62,45 @@ def test_acceptance_matches_cpython(dump, corpus):
 def test_mutations_agree_with_cpython(dump, corpus):
     files = [p for p in corpus if p.stat().st_size <= 40000 and
              oracle.verdict(oracle.read_source(p))[0]]
-    chosen = compare.sample(files, 400 if FULL else 20, SEED)
-    cases = compare.mutants(chosen, 10, SEED)
+    chosen = compare.file_sources(compare.sample(files, 400 if FULL else 20, SEED))
+    cases = compare.mutate(chosen, 10, SEED)
+    cases += compare.token_sequences(chosen, 5000 if FULL else 200, SEED)
     report = compare.mutations(dump, cases)
     print(report.render())
-    assert compare.mutation_rate(report) >= compare.MUTATION_TARGET, report.render()
+    assert compare.agreement_rate(report) >= compare.MUTATION_TARGET, report.render()
     assert_clean(compare.mutant_trees(dump, cases))
 
 
 def test_trees_match_cpython(dump, corpus):
     assert_clean(compare.trees(dump, corpus))
+
+
+@pytest.fixture(scope="module")
+def snippets():
+    cases = compare.snippets()
+    if not cases:
+        pytest.skip(f"no CPython tests at {compare.DEFAULT_CORPUS / 'test'}")
+    return cases
+
+
+def test_snippets_agree_with_cpython(dump, snippets):
+    """Each code snippet of CPython's grammar, pattern and f-string tests (and each doctest of its
+    syntax error tests) parsed alone: these sit at the grammar's edges, where a whole file rarely
+    goes. The default run compares a sample of the accepted ones' trees."""
+    report = compare.snippet_verdicts(dump, snippets)
+    assert_clean(report)
+    assert report.counts["cases"] > 1000
+    chosen = snippets if FULL else compare.sample(snippets, 150, SEED)
+    assert_clean(compare.mutant_trees(dump, chosen, "trees of the snippets CPython accepts"))
+
+
+def test_snippet_mutations_agree_with_cpython(dump, snippets):
+    cases = compare.snippet_mutants(snippets, 30 if FULL else 2, SEED)
+    cases += compare.token_sequences(snippets, 20000 if FULL else 1000, SEED)
+    cases += compare.random_fstrings(20000 if FULL else 1000, SEED)
+    assert_clean(compare.mutations(dump, cases, "snippet mutations"))
+    accepted = compare.sample(cases, 3000 if FULL else 150, SEED)
+    assert_clean(compare.mutant_trees(dump, accepted, "trees of snippet mutations"))
 
 
 def dump_source(dump, tmp_path, source: str, name="fixture.py"):
