@@ -86,14 +86,15 @@ bool needs_decoding(std::string_view body, bool fstring) {
 }
 
 // Resolves escapes of `body` into `out` (which has room for body.size() bytes: no escape grows).
+// A line break in the text becomes "\n", as CPython reads it, unless `breaks_as_written`.
 // Returns the end of the output, or null with `error` set.
-char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, char* out,
-                  std::string* error, CharacterNames& names) {
+char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, bool breaks_as_written,
+                  char* out, std::string* error, CharacterNames& names) {
   size_t n = body.size();
   char buffer[160];
   for (size_t i = 0; i < n;) {
     char c = body[i];
-    if (c == '\r') {
+    if (c == '\r' && !breaks_as_written) {
       *out++ = '\n';
       i += (i + 1 < n && body[i + 1] == '\n') ? 2 : 1;
       continue;
@@ -255,6 +256,27 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
 
 }  // namespace
 
+// `literal` is one plain str literal token the parser accepted, as in the file: prefix, quotes
+// and body (the range of a single-literal ConstantExpr). The value has its escapes resolved as
+// in the parser's values (a lone surrogate in the same three-byte form), but where the parser
+// reads every line break as "\n", as CPython does, this keeps "\r\n" and a lone "\r" as written.
+// A backslash before a line break still removes the whole break; in a raw literal both stay.
+// Only a text with a "\r" can differ from the parser's value: callers ask only for those.
+std::string string_value_as_written(std::string_view literal) {
+  Prefix prefix = read_prefix(literal);
+  std::string_view body = string_body(literal, prefix.length);
+  // Without a backslash the text is the value; a line break in it is one as written.
+  if (body.find('\\') == std::string_view::npos) return std::string(body);
+  std::string out(body.size(), '\0');
+  std::string error;
+  CharacterNames names;
+  char* end = decode_body(body, prefix.raw, prefix.bytes, false, true, out.data(), &error, names);
+  // Only a literal the parser refused has an escape that fails; its text is all there is.
+  if (!end) return std::string(body);
+  out.resize(size_t(end - out.data()));
+  return out;
+}
+
 // Builds the values of a JoinedStr: adjacent literal pieces merge into one Constant whose range
 // runs from the first piece to the last, as CPython merges them.
 class FStringBuilder {
@@ -323,7 +345,7 @@ bool Parser::decode_string(const Token& t, std::string& out, bool* is_bytes, boo
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, prefix.raw, prefix.bytes, false, out.data() + old, &error,
+  char* end = decode_body(body, prefix.raw, prefix.bytes, false, false, out.data() + old, &error,
                           character_names_);
   if (!end) {
     fail(error, t.range());
@@ -342,7 +364,8 @@ bool Parser::decode_fstring_middle(const Token& t, bool raw, std::string& out) {
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, raw, false, true, out.data() + old, &error, character_names_);
+  char* end =
+      decode_body(body, raw, false, true, false, out.data() + old, &error, character_names_);
   if (!end) {
     fail(error, t.range());
     return false;

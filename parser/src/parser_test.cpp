@@ -396,6 +396,52 @@ TEST(ParserTest, StringValues) {
   EXPECT_TRUE(u_joined->values[0]->as<ConstantExpr>()->u_prefix);  // CPython's kind "u"
 }
 
+// A literal's value with its line breaks as the file wrote them; with every line break read as
+// "\n" it is the parser's own value of the literal.
+TEST(ParserTest, StringValueAsWritten) {
+  struct AsWrittenCase {
+    const char* literal;
+    const char* value;
+  };
+  const AsWrittenCase cases[] = {
+      {"'''a\r\nb'''", "a\r\nb"},
+      {"'''a\rb'''", "a\rb"},
+      {"'''a\nb'''", "a\nb"},
+      {"\"\"\"a\r\n\r\rb\r\n\"\"\"", "a\r\n\r\rb\r\n"},
+      // A backslash before a line break removes the whole break, whichever it is.
+      {"'a\\\r\nb'", "ab"},
+      {"'a\\\rb'", "ab"},
+      {"'a\\\nb'", "ab"},
+      {"'''a\\\r\nb\r\nc'''", "ab\r\nc"},
+      {"'''a\\\\\r\nb'''", "a\\\r\nb"},  // an escaped backslash does not
+      // In a raw literal the backslash and the line break both stay.
+      {"r'''a\\\r\nb\rc'''", "a\\\r\nb\rc"},
+      {"R'a\\\rb'", "a\\\rb"},
+      {"u'''x\r\ny\\n'''", "x\r\ny\n"},
+      {"U\"\"\"\\t\r\\x41\\101\\u00e9\\U0001F600\\q\"\"\"", "\t\rAA\xC3\xA9\xF0\x9F\x98\x80\\q"},
+      {"'''\\N{EM DASH}\r\n\\N{latin small letter a}'''", "\xE2\x80\x94\r\na"},
+      {"'''\\ud800\r\\udfff'''", "\xED\xA0\x80\r\xED\xBF\xBF"},  // lone surrogates
+      {"''", ""},
+      {"'''\r'''", "\r"},
+  };
+  auto as_parsed = [](std::string value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (value[i] != '\r') {
+        out += value[i];
+      } else if (i + 1 == value.size() || value[i + 1] != '\n') {
+        out += '\n';
+      }
+    }
+    return out;
+  };
+  for (const AsWrittenCase& c : cases) {
+    EXPECT_EQ(string_value_as_written(c.literal), c.value) << c.literal;
+    // Every line break of these values was written in the literal, none came from an escape.
+    EXPECT_EQ(as_parsed(c.value), value_of(c.literal)) << c.literal;
+  }
+}
+
 TEST(ParserTest, FStringParts) {
   std::string_view source = "f'a{x=}b{y!s:>{w}}'\n";
   auto module = parse_module(source);
