@@ -73,13 +73,13 @@ class Lexer {
     char quote;
     uint8_t quote_size;  // 1 or 3
     bool raw;
-    // CPython's tokenizer state behind the text of a "{x=}" field (its in_format_spec,
-    // f_string_debug and last expression). It goes astray in nested format specs and after an
-    // "=" inside an expression, and the text CPython repeats with it; we follow it to match.
-    bool spec_flag;
-    bool saw_equal;
-    uint32_t expr_start;
-    uint32_t expr_end;      // kOpen until a "}", "!" or ":" closes the expression
+    // CPython's tokenizer state behind the text a "{x=}" field repeats. It goes astray in nested
+    // format specs and after an "=" inside an expression, and so does the text; following the
+    // state gives the same text.
+    bool spec_flag;         // CPython's in_format_spec
+    bool saw_equal;         // CPython's f_string_debug: an "=" in the current field
+    uint32_t expr_start;    // where the last expression recorded starts
+    uint32_t expr_end;      // where it ends; kOpen until a "}", "!" or ":" closes it
     uint32_t bracket_base;  // bracket depth when the f-string started
     uint32_t start;
   };
