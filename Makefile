@@ -55,8 +55,9 @@ tsan: setup
 clean:
 	rm -rf build build-sanitize build-tsan
 
-# The parser against CPython's over the whole 3.13 standard library: acceptance, single-token
-# mutations, trees, values and ranges, with the disagreements grouped by class.
+# The parser against CPython's over the whole 3.13 standard library and the code snippets of
+# CPython's grammar tests: acceptance, token mutations, trees, values and ranges, with the
+# disagreements grouped by class.
 .PHONY: parser-corpus
 parser-corpus: build
 	@TOLVO_FULL_CORPUS=1 $(PYTHON) -m pytest -q -s tests/test_parser_corpus.py

@@ -1,7 +1,9 @@
-"""Our parser against CPython's: acceptance, single-token mutations, trees, values and ranges.
+"""Our parser against CPython's: acceptance, token mutations, trees, values and ranges, over the
+standard library and over the code snippets of CPython's own grammar tests.
 
-The default run takes a small fixed sample of the standard library; TOLVO_FULL_CORPUS=1 takes all
-of it (`make parser-corpus`). The reports name every disagreement by class with examples.
+The default run takes a small fixed sample of the standard library and of the snippets' mutants;
+TOLVO_FULL_CORPUS=1 takes all of it (`make parser-corpus`). The reports name every disagreement by
+class with examples.
 """
 
 import os
@@ -60,16 +62,45 @@ def test_acceptance_matches_cpython(dump, corpus):
 def test_mutations_agree_with_cpython(dump, corpus):
     files = [p for p in corpus if p.stat().st_size <= 40000 and
              oracle.verdict(oracle.read_source(p))[0]]
-    chosen = compare.sample(files, 400 if FULL else 20, SEED)
-    cases = compare.mutants(chosen, 10, SEED)
+    chosen = compare.file_sources(compare.sample(files, 400 if FULL else 20, SEED))
+    cases = compare.mutate(chosen, 10, SEED)
+    cases += compare.token_sequences(chosen, 5000 if FULL else 200, SEED)
     report = compare.mutations(dump, cases)
     print(report.render())
-    assert compare.mutation_rate(report) >= compare.MUTATION_TARGET, report.render()
+    assert compare.agreement_rate(report) >= compare.MUTATION_TARGET, report.render()
     assert_clean(compare.mutant_trees(dump, cases))
 
 
 def test_trees_match_cpython(dump, corpus):
     assert_clean(compare.trees(dump, corpus))
+
+
+@pytest.fixture(scope="module")
+def snippets():
+    cases = compare.snippets()
+    if not cases:
+        pytest.skip(f"no CPython tests at {compare.DEFAULT_CORPUS / 'test'}")
+    return cases
+
+
+def test_snippets_agree_with_cpython(dump, snippets):
+    """Each code snippet of CPython's grammar, pattern and f-string tests (and each doctest of its
+    syntax error tests) parsed alone: these sit at the grammar's edges, where a whole file rarely
+    goes. The default run compares a sample of the accepted ones' trees."""
+    report = compare.snippet_verdicts(dump, snippets)
+    assert_clean(report)
+    assert report.counts["cases"] > 1000
+    chosen = snippets if FULL else compare.sample(snippets, 150, SEED)
+    assert_clean(compare.mutant_trees(dump, chosen, "trees of the snippets CPython accepts"))
+
+
+def test_snippet_mutations_agree_with_cpython(dump, snippets):
+    cases = compare.snippet_mutants(snippets, 30 if FULL else 2, SEED)
+    cases += compare.token_sequences(snippets, 20000 if FULL else 1000, SEED)
+    cases += compare.random_fstrings(20000 if FULL else 1000, SEED)
+    assert_clean(compare.mutations(dump, cases, "snippet mutations"))
+    accepted = compare.sample(cases, 3000 if FULL else 150, SEED)
+    assert_clean(compare.mutant_trees(dump, accepted, "trees of snippet mutations"))
 
 
 def dump_source(dump, tmp_path, source: str, name="fixture.py"):
@@ -108,6 +139,13 @@ joined'''
                   "match p:\n    case {'k': [1, *r]} | C(x=1) if r:\n        del x\n"
                   "try:\n    pass\nexcept* E as e:\n    raise X from e\nfinally:\n    global q\n"
                   "type T[K: int = str, *Ts, **P] = dict[K, P]\nassert x, 'm'\n",
+    "raw_fstring_line_continuation": "x = rf'abc\\\ndef' fr'a\\\r\nb' Rf\"{x}\\\rc\"\n"
+                                     "y = f'abc\\\ndef'\n",
+    "format_spec_states": "a = f'{x!r:{y}{{z}}}' f\"{x:{y}{{}\"\"\"\nb = f'''{x:{y}a{{b}'''\n"
+                          "print(f'{x:\n}', f'{x:ab\n{y}}', f\"{x!r:abc\r\n}\", f'{x:{y:\n}}')\n",
+    "fstring_debug_texts": "a = f'{x = !r:>{w}}' f'{\"#\"=}' f'{(lambda a=1: a)=}' f'{a!=b=}'\n"
+                           "b = f'{x:{y}{z=}}' f'{x:a{y=}}' f'{x:{y=}}' f'''{x # c\n=}'''\n",
+    "fstring_debug_text_crlf": "x = f'''{a # c\r\n=}''' f'''{b\r\n=}'''\r\n",
     "lone_surrogates": "s = '\\ud800' + '\\udfff\\U0010ffff'\n"
                        "t = '\\ud83d\\ude00' + '\\U0001f600'\n",
     "numbers": "a = 0x_ff + 0o17 + 0b1_0 + 1_000 + 00 + 1e-3 + 1.5j + .5 + 5. + 1E5J"
@@ -250,6 +288,12 @@ VERDICT_FIXTURES = {
     "empty_text": "",
     "only_whitespace": "   \n\t\n",
     "null_byte": "x = 1\0\n",
+    "raw_fstring_backslash_line_break": "x = rf'abc\\\ndef'\n",
+    "format_spec_line_break": "print(f'{x:\n}')\n",
+    "format_spec_line_break_then_text": "print(f'{x:\n abc}')\n",
+    "format_spec_line_break_after_nested_field": "print(f'{x:{y}\n}')\n",
+    "format_spec_line_break_after_lambda_colon": "f'{lambda :\n x}'\n",
+    "format_spec_backslash_line_break": "print(f'{x:a\\\nb}')\n",
 }
 
 

@@ -103,6 +103,7 @@ LexResult Lexer::run() {
   LexResult result;
   result.tokens = std::move(tokens_);
   result.comments = std::move(comments_);
+  result.field_texts = std::move(field_texts_);
   result.error = std::move(error_);
   return result;
 }
@@ -119,9 +120,11 @@ bool Lexer::fail(std::string message, uint32_t start, uint32_t end) {
 bool Lexer::next_token() {
   if (!fstrings_.empty()) {
     FString& fs = fstrings_.back();
-    if (brackets_.size() == fs.bracket_base) return lex_fstring_middle(fs, false);
+    if (brackets_.size() == fs.bracket_base) return lex_fstring_middle(fs, FieldPart::kExpression);
     const Bracket& top = brackets_.back();
-    if (top.open == 'F' && top.in_format_spec) return lex_fstring_middle(fs, true);
+    if (top.open == 'F' && top.part != FieldPart::kExpression) {
+      return lex_fstring_middle(fs, top.part);
+    }
   }
   if (at_line_start_ && brackets_.empty()) {
     if (!begin_line()) return false;
@@ -426,7 +429,8 @@ bool Lexer::lex_operator() {
       if (brackets_.size() >= kMaxParenDepth) {
         return fail("too many nested parentheses", start, start + 1);
       }
-      brackets_.push_back(Bracket{char(c), false, start});
+      if (c == '{' && in_fstring_field()) track_field_punctuation('{', start);
+      brackets_.push_back(Bracket{char(c), FieldPart::kExpression, start});
       kind = c == '(' ? TokenKind::kLPar : c == '[' ? TokenKind::kLSqb : TokenKind::kLBrace;
       break;
     }
@@ -459,14 +463,26 @@ bool Lexer::lex_operator() {
         }
         return fail(buffer, start, start + 1);
       }
+      bool closes_field = open.open == 'F';
+      if (c == '}' && in_fstring_field()) track_field_punctuation('}', start);
       brackets_.pop_back();
+      if (closes_field) {
+        FString& fs = fstrings_.back();
+        fs.spec_flag = fs.saw_equal = false;
+        if (!brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
+          brackets_.back().part = FieldPart::kSpecAfterField;
+        }
+      }
       kind = c == ')' ? TokenKind::kRPar : c == ']' ? TokenKind::kRSqb : TokenKind::kRBrace;
       break;
     }
     case ':':
-      if (!brackets_.empty() && brackets_.back().open == 'F' && !brackets_.back().in_format_spec) {
+      if (in_fstring_field()) track_field_punctuation(':', start);
+      if (!brackets_.empty() && brackets_.back().open == 'F' &&
+          brackets_.back().part == FieldPart::kExpression) {
         // The colon of a replacement field starts its format spec.
-        brackets_.back().in_format_spec = true;
+        brackets_.back().part = FieldPart::kSpec;
+        fstrings_.back().spec_flag = true;
         kind = TokenKind::kColon;
       } else {
         kind = with_equal(TokenKind::kColon, TokenKind::kColonEqual);
@@ -525,8 +541,10 @@ bool Lexer::lex_operator() {
       break;
     case '=':
       kind = with_equal(TokenKind::kEqual, TokenKind::kEqEqual);
+      if (kind == TokenKind::kEqual && in_fstring_field()) fstrings_.back().saw_equal = true;
       break;
     case '!':
+      if (in_fstring_field()) track_field_punctuation('!', start);
       kind = with_equal(TokenKind::kExclamation, TokenKind::kNotEqual);
       break;
     case '<':

@@ -25,11 +25,20 @@ struct LexError {
   TextRange range;
 };
 
+// The text a "{x=}" field repeats, where CPython's tokenizer records it: the source of an
+// expression that the "}", "!" or ":" token with index `token` closes.
+struct FieldText {
+  uint32_t token;
+  TextRange text;
+};
+
 struct LexResult {
   // Ends with kEndMarker, or with kError when `error` is set.
   std::vector<Token> tokens;
   // Every comment from its "#" to the end of its line (line break excluded), in source order.
   std::vector<TextRange> comments;
+  // By token index; only f-string fields after an "=" have one.
+  std::vector<FieldText> field_texts;
   std::optional<LexError> error;
 };
 
@@ -47,18 +56,34 @@ class Lexer {
   LexResult run();
 
  private:
+  // How far a replacement field has got. CPython's tokenizer forgets that it is in a format spec
+  // once a nested field in the spec has closed; the spec text after it then reads "{{" as a
+  // literal brace, and a line break there ends a single-quoted f-string unterminated.
+  enum class FieldPart : uint8_t {
+    kExpression,      // the expression and conversion: ordinary tokens
+    kSpec,            // format spec text after the ':'
+    kSpecAfterField,  // format spec text after a nested replacement field
+  };
   struct Bracket {
-    char open;            // '(', '[', '{', or 'F' for the brace of an f-string replacement field
-    bool in_format_spec;  // for 'F': the field has reached its ':' format spec
+    char open;       // '(', '[', '{', or 'F' for the brace of an f-string replacement field
+    FieldPart part;  // for 'F'
     uint32_t offset;
   };
   struct FString {
     char quote;
     uint8_t quote_size;  // 1 or 3
     bool raw;
+    // CPython's tokenizer state behind the text a "{x=}" field repeats. It goes astray in nested
+    // format specs and after an "=" inside an expression, and so does the text; following the
+    // state gives the same text.
+    bool spec_flag;         // CPython's in_format_spec
+    bool saw_equal;         // CPython's f_string_debug: an "=" in the current field
+    uint32_t expr_start;    // where the last expression recorded starts
+    uint32_t expr_end;      // where it ends; kOpen until a "}", "!" or ":" closes it
     uint32_t bracket_base;  // bracket depth when the f-string started
     uint32_t start;
   };
+  static constexpr uint32_t kOpen = UINT32_MAX;
 
   // lexer.cpp
   bool next_token();  // appends one or more tokens; false once done (end or error)
@@ -80,12 +105,19 @@ class Lexer {
 
   // lexer_fstring.cpp
   bool start_fstring(uint32_t start, uint32_t prefix_end, bool raw);
-  bool lex_fstring_middle(FString& fs, bool in_format_spec);
+  bool lex_fstring_middle(FString& fs, FieldPart part);  // part: kExpression at top level
+  bool in_fstring_field() const {
+    return !fstrings_.empty() && brackets_.size() > fstrings_.back().bracket_base;
+  }
+  // CPython's bookkeeping at a "{", "}", "!" or ":" at `at` inside a field, before the bracket
+  // stack changes: where the expression starts and ends, and the text of a field after "=".
+  void track_field_punctuation(char c, uint32_t at);
 
   std::string_view source_;
   Cursor cursor_;
   std::vector<Token> tokens_;
   std::vector<TextRange> comments_;
+  std::vector<FieldText> field_texts_;
   std::optional<LexError> error_;
   std::vector<Bracket> brackets_;
   std::vector<FString> fstrings_;

@@ -16,13 +16,35 @@ bool Lexer::start_fstring(uint32_t start, uint32_t prefix_end, bool raw) {
   if (cursor_.peek(1) == uint8_t(quote) && cursor_.peek(2) == uint8_t(quote)) quote_size = 3;
   cursor_.advance(quote_size);
   push(TokenKind::kFStringStart, start, cursor_.pos());
-  fstrings_.push_back(FString{quote, quote_size, raw, uint32_t(brackets_.size()), start});
+  fstrings_.push_back(FString{quote, quote_size, raw, false, false, kOpen, kOpen,
+                              uint32_t(brackets_.size()), start});
   return true;
 }
 
-bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
+void Lexer::track_field_punctuation(char c, uint32_t at) {
+  // CPython's tokenizer looks at these only at the top of a field's brackets, or one level in
+  // once it has seen an "=" or a format spec.
+  FString& fs = fstrings_.back();
+  uint32_t depth = uint32_t(brackets_.size()) - fs.bracket_base;
+  uint32_t cursor = depth - (c != '{');
+  if (cursor != 0 && !(cursor == 1 && (fs.saw_equal || fs.spec_flag))) return;
+  if (c == '{') {
+    fs.expr_start = at + 1;
+    fs.expr_end = kOpen;
+    return;
+  }
+  if (fs.expr_end == kOpen) fs.expr_end = at;
+  if (fs.saw_equal) {
+    field_texts_.push_back(FieldText{uint32_t(tokens_.size()), {fs.expr_start, fs.expr_end}});
+  }
+}
+
+bool Lexer::lex_fstring_middle(FString& fs, FieldPart part) {
   uint32_t start = cursor_.pos();
+  // Where CPython's tokenizer began reading this text: it treats a "{" there apart.
+  uint32_t resumed_at = start;
   const unsigned char quote = static_cast<unsigned char>(fs.quote);
+  const bool in_format_spec = part != FieldPart::kExpression;
   auto flush = [&]() {
     if (cursor_.pos() > start) push(TokenKind::kFStringMiddle, start, cursor_.pos());
   };
@@ -43,11 +65,14 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
       case '\n':
       case '\r':
         if (fs.quote_size == 1) {
-          if (in_format_spec) {
-            return fail(
-                "f-string: newlines are not allowed in format specifiers for single quoted "
-                "f-strings",
-                cursor_.pos(), cursor_.pos() + 1);
+          if (part == FieldPart::kSpec) {
+            // Python 3.13.0 ends the format spec here and reads on as the field's expression
+            // (later 3.13 releases refuse it; accepting keeps the file). The spec's text token
+            // comes even when empty, and keeps a lambda from taking the spec's ':' for its own.
+            push(TokenKind::kFStringMiddle, start, cursor_.pos());
+            brackets_.back().part = FieldPart::kExpression;
+            fs.spec_flag = false;
+            return true;
           }
           return unterminated();
         }
@@ -55,26 +80,28 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
         break;
       case '\\': {
         unsigned char next = cursor_.peek(1);
-        if (fs.raw) {
-          cursor_.advance(next == quote || next == '\\' ? 2 : 1);
-        } else if (next == 'N' && cursor_.peek(2) == '{') {
+        if (!fs.raw && next == 'N' && cursor_.peek(2) == '{') {
           // \N{NAME}: its braces are part of the escape.
           cursor_.advance(3);
           while (cursor_.peek() != '}' && cursor_.peek() != quote && cursor_.peek() != '\n' &&
                  cursor_.peek() != 0) {
             cursor_.advance();
           }
-          cursor_.eat('}');
+          if (cursor_.eat('}')) resumed_at = cursor_.pos();
         } else if (next == '{' || next == '}' || next == 0) {
           cursor_.advance();
         } else {
+          // The escaped character, a line break included, is skipped in raw f-strings too.
           cursor_.advance(next == '\r' && cursor_.peek(2) == '\n' ? 3 : 2);
         }
         break;
       }
       case '{':
-        if (cursor_.peek(1) == '{' && !in_format_spec) {
+        if (cursor_.peek(1) == '{' && part != FieldPart::kSpec) {
+          fs.expr_start = cursor_.pos() + 1;
+          fs.expr_end = kOpen;
           cursor_.advance(2);
+          resumed_at = cursor_.pos();
           break;
         }
         flush();
@@ -85,27 +112,40 @@ bool Lexer::lex_fstring_middle(FString& fs, bool in_format_spec) {
           // CPython allows two levels of replacement fields inside format specs.
           uint32_t spec_fields = 0;
           for (size_t i = fs.bracket_base; i < brackets_.size(); ++i) {
-            spec_fields += brackets_[i].open == 'F' && brackets_[i].in_format_spec;
+            spec_fields += brackets_[i].open == 'F' && brackets_[i].part != FieldPart::kExpression;
           }
           if (spec_fields >= 3) {
             return fail("f-string: expressions nested too deeply", cursor_.pos(),
                         cursor_.pos() + 1);
           }
         }
-        brackets_.push_back(Bracket{'F', false, cursor_.pos()});
+        if (cursor_.pos() != resumed_at) {
+          fs.expr_start = cursor_.pos() + 1;
+          fs.expr_end = kOpen;
+          fs.spec_flag = false;
+        }
+        track_field_punctuation('{', cursor_.pos());
+        brackets_.push_back(Bracket{'F', FieldPart::kExpression, cursor_.pos()});
         push(TokenKind::kLBrace, cursor_.pos(), cursor_.pos() + 1);
         cursor_.advance();
         return true;
       case '}':
         if (in_format_spec) {
           flush();
+          fs.spec_flag = false;
+          track_field_punctuation('}', cursor_.pos());
           push(TokenKind::kRBrace, cursor_.pos(), cursor_.pos() + 1);
           cursor_.advance();
           brackets_.pop_back();
+          fs.saw_equal = false;
+          if (!brackets_.empty() && brackets_.back().part == FieldPart::kSpec) {
+            brackets_.back().part = FieldPart::kSpecAfterField;
+          }
           return true;
         }
         if (cursor_.peek(1) == '}') {
           cursor_.advance(2);
+          resumed_at = cursor_.pos();
           break;
         }
         return fail("f-string: single '}' is not allowed", cursor_.pos(), cursor_.pos() + 1);

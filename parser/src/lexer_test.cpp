@@ -87,6 +87,20 @@ TEST(LexerTest, TokensOfTrickyInputs) {
       {"f'{x!=y}'",
        "FSTRING_START:f' {:{ NAME:x !=:!= NAME:y }:} FSTRING_END:' NEWLINE "
        "ENDMARKER"},
+      // In a format spec "{{" opens a nested field, but after one has closed it is a brace (and
+      // "}}" ends the fields), as CPython's tokenizer reads it.
+      {"f'{x:{{y}}}'",
+       "FSTRING_START:f' {:{ NAME:x ::: {:{ {:{ NAME:y }:} }:} }:} FSTRING_END:' NEWLINE "
+       "ENDMARKER"},
+      {"f'{x:{y}{{z}}}'",
+       "FSTRING_START:f' {:{ NAME:x ::: {:{ NAME:y }:} FSTRING_MIDDLE:{{z }:} FSTRING_MIDDLE:}} "
+       "FSTRING_END:' NEWLINE ENDMARKER"},
+      // A line break ends a single-quoted format spec, whose text token comes even when empty;
+      // the field's expression tokens resume.
+      {"(f'{x:a\n}', f'{x:\r\n{y}}')",
+       "(:( FSTRING_START:f' {:{ NAME:x ::: FSTRING_MIDDLE:a }:} FSTRING_END:' ,:, "
+       "FSTRING_START:f' {:{ NAME:x ::: FSTRING_MIDDLE: {:{ NAME:y }:} }:} FSTRING_END:' ):) "
+       "NEWLINE ENDMARKER"},
       // Numbers of every base, underscores, exponents, imaginary; a keyword glued to a number.
       {"0x_Ff 0o17 0b1_0 1_000 1. .5 1e-3 1_0.0_1E+1_0 3j 0 00 0_0 1.5J",
        "NUMBER:0x_Ff NUMBER:0o17 NUMBER:0b1_0 NUMBER:1_000 NUMBER:1. NUMBER:.5 NUMBER:1e-3 "
@@ -116,6 +130,7 @@ TEST(LexerTest, ErrorsInCPythonsWords) {
        "error: unterminated triple-quoted string literal (detected at line 3) "
        "@4..5"},
       {"x = f'{a\n", "error: unterminated f-string literal (detected at line 2) @4..5"},
+      {"(f'{x:{y}\n}')", "error: unterminated f-string literal (detected at line 1) @1..2"},
       {"f'}'", "error: f-string: single '}' is not allowed @2..3"},
       {"f'{a:{b:{c:{d}}}}'", "error: f-string: expressions nested too deeply @11..12"},
       {"a \\ b", "error: unexpected character after line continuation character @2..3"},

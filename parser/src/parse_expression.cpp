@@ -554,9 +554,30 @@ Expr* Parser::parse_number() {
     e->constant = ConstantKind::kFloat;
   } else {
     e->constant = ConstantKind::kInt;
+    if (!prefixed && text.size() > kMaxIntDigits && !check_int_digits(text)) return nullptr;
   }
   advance();
   return e;
+}
+
+bool Parser::check_int_digits(std::string_view text) {
+  // CPython converts a decimal literal to its value while parsing, and refuses more digits than
+  // its default limit of integer string conversion (a process setting we cannot see, so the
+  // default is ours always). Leading zeros only precede more zeros; they count for nothing.
+  size_t digits = 0;
+  bool leading = true;
+  for (char c : text) {
+    if (c == '_' || (leading && c == '0')) continue;
+    leading = false;
+    ++digits;
+  }
+  if (digits <= kMaxIntDigits) return true;
+  fail("Exceeds the limit (" + std::to_string(kMaxIntDigits) +
+           " digits) for integer string conversion: value has " + std::to_string(digits) +
+           " digits; use sys.set_int_max_str_digits() to increase the limit - Consider "
+           "hexadecimal for huge integer literals to avoid decimal conversion limits.",
+       tok().range());
+  return false;
 }
 
 Expr* Parser::parse_atom() {
@@ -702,6 +723,8 @@ Expr* Parser::parse_brace_atom() {
   } else {
     Expr* first = TRY(parse_star_named_expression());
     if (at(TokenKind::kColon) && first->kind != ExprKind::kStarred) {
+      // A key is an expression: an assignment expression needs its parentheses there.
+      if (first->kind == ExprKind::kNamedExpr && !first->parenthesized) return fail_here();
       advance();
       Expr* value = TRY(parse_expression());
       if (at(TokenKind::kFor) || at(TokenKind::kAsync)) {
@@ -1012,6 +1035,8 @@ Expr* Parser::parse_slice() {
   if (!at(TokenKind::kColon)) {
     lower = TRY(parse_named_expression());
     if (!at(TokenKind::kColon)) return lower;
+    // A slice's bounds are expressions: "x[a := 1]" is a subscript, "x[a := 1:]" is refused.
+    if (lower->kind == ExprKind::kNamedExpr && !lower->parenthesized) return fail_here();
   }
   advance();
   Expr* upper = nullptr;

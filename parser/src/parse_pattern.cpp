@@ -7,7 +7,7 @@ bool Parser::looks_like_match_statement() {
   // "match" is a keyword only where a match statement parses: try the subject and the colon,
   // then rewind (the speculative nodes stay unused in the arena).
   TokenKind next = peek_token(1).kind;
-  if (!starts_expression_token(next) || next == TokenKind::kLambda) return false;
+  if (!starts_expression_token(next)) return false;
   uint32_t saved_pos = pos_;
   size_t saved_scratch = scratch_.size();
   uint32_t saved_depth = depth_;
@@ -85,13 +85,8 @@ Pattern* Parser::parse_patterns() {
   uint32_t begin = start();
   Pattern* first = TRY(at(TokenKind::kStar) ? parse_star_pattern() : parse_pattern());
   if (!at(TokenKind::kComma)) {
-    if (first->kind == PatternKind::kMatchStar) {
-      auto* seq = make<MatchSequencePattern>(PatternKind::kMatchSequence, from(begin));
-      size_t list = mark();
-      push(first);
-      seq->patterns = take<Pattern>(list);
-      return seq;
-    }
+    // A star pattern is only an item of a sequence: "case *a:" has none.
+    if (first->kind == PatternKind::kMatchStar) return fail_here();
     return first;
   }
   size_t list = mark();
@@ -247,9 +242,11 @@ Pattern* Parser::parse_closed_pattern() {
         return make<MatchSequencePattern>(PatternKind::kMatchSequence, from(begin));
       }
       Pattern* first = TRY(at(TokenKind::kStar) ? parse_star_pattern() : parse_pattern());
-      if (at(TokenKind::kRPar) && first->kind != PatternKind::kMatchStar) {
+      if (at(TokenKind::kRPar)) {
+        // A group holds a pattern, never a star pattern; "(*a,)" is the sequence.
+        if (first->kind == PatternKind::kMatchStar) return fail_here();
         advance();
-        return first;  // a group
+        return first;
       }
       size_t list = mark();
       push(first);

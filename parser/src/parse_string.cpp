@@ -86,14 +86,15 @@ bool needs_decoding(std::string_view body, bool fstring) {
 }
 
 // Resolves escapes of `body` into `out` (which has room for body.size() bytes: no escape grows).
+// A line break in the text becomes "\n", as CPython reads it, unless `breaks_as_written`.
 // Returns the end of the output, or null with `error` set.
-char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, char* out,
-                  std::string* error, CharacterNames& names) {
+char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, bool breaks_as_written,
+                  char* out, std::string* error, CharacterNames& names) {
   size_t n = body.size();
   char buffer[160];
   for (size_t i = 0; i < n;) {
     char c = body[i];
-    if (c == '\r') {
+    if (c == '\r' && !breaks_as_written) {
       *out++ = '\n';
       i += (i + 1 < n && body[i + 1] == '\n') ? 2 : 1;
       continue;
@@ -255,6 +256,27 @@ char* decode_body(std::string_view body, bool raw, bool bytes, bool fstring, cha
 
 }  // namespace
 
+// `literal` is one plain str literal token the parser accepted, as in the file: prefix, quotes
+// and body (the range of a single-literal ConstantExpr). The value has its escapes resolved as
+// in the parser's values (a lone surrogate in the same three-byte form), but where the parser
+// reads every line break as "\n", as CPython does, this keeps "\r\n" and a lone "\r" as written.
+// A backslash before a line break still removes the whole break; in a raw literal both stay.
+// Only a text with a "\r" can differ from the parser's value: callers ask only for those.
+std::string string_value_as_written(std::string_view literal) {
+  Prefix prefix = read_prefix(literal);
+  std::string_view body = string_body(literal, prefix.length);
+  // Without a backslash the text is the value; a line break in it is one as written.
+  if (body.find('\\') == std::string_view::npos) return std::string(body);
+  std::string out(body.size(), '\0');
+  std::string error;
+  CharacterNames names;
+  char* end = decode_body(body, prefix.raw, prefix.bytes, false, true, out.data(), &error, names);
+  // Only a literal the parser refused has an escape that fails; its text is all there is.
+  if (!end) return std::string(body);
+  out.resize(size_t(end - out.data()));
+  return out;
+}
+
 // Builds the values of a JoinedStr: adjacent literal pieces merge into one Constant whose range
 // runs from the first piece to the last, as CPython merges them.
 class FStringBuilder {
@@ -323,7 +345,7 @@ bool Parser::decode_string(const Token& t, std::string& out, bool* is_bytes, boo
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, prefix.raw, prefix.bytes, false, out.data() + old, &error,
+  char* end = decode_body(body, prefix.raw, prefix.bytes, false, false, out.data() + old, &error,
                           character_names_);
   if (!end) {
     fail(error, t.range());
@@ -342,7 +364,8 @@ bool Parser::decode_fstring_middle(const Token& t, bool raw, std::string& out) {
   size_t old = out.size();
   out.resize(old + body.size() + 4);
   std::string error;
-  char* end = decode_body(body, raw, false, true, out.data() + old, &error, character_names_);
+  char* end =
+      decode_body(body, raw, false, true, false, out.data() + old, &error, character_names_);
   if (!end) {
     fail(error, t.range());
     return false;
@@ -451,11 +474,10 @@ Expr* Parser::parse_strings() {
         builder.add_literal(decoded, tok().range());
         advance();
       } else if (at(TokenKind::kLBrace)) {
-        TextRange debug_text;
+        DebugText debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
         // A debug field ("{x=}") adds its own text first.
-        if (debug_text.end > debug_text.start)
-          builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.token) builder.add_literal(debug_text.text, debug_text.range);
         builder.add_value(field);
       } else {
         return fail_here();
@@ -470,23 +492,35 @@ Expr* Parser::parse_strings() {
   return joined;
 }
 
-std::string_view Parser::debug_text_of(TextRange range) {
-  // CPython repeats the field's text without its comments.
-  const std::vector<TextRange>& comments = lexed_.comments;
-  auto it = std::lower_bound(comments.begin(), comments.end(), range.start,
-                             [](TextRange c, uint32_t at) { return c.start < at; });
-  if (it == comments.end() || it->start >= range.end) return text_of(range);
-  std::string text;
-  uint32_t at = range.start;
-  for (; it != comments.end() && it->start < range.end; ++it) {
-    text.append(text_of(TextRange{at, it->start}));
-    at = it->end;
+std::optional<std::string_view> Parser::debug_text_of(uint32_t token) {
+  // The lexer recorded the text where CPython's tokenizer does; where it records none, CPython
+  // makes a Constant without a value, which ast.parse refuses.
+  const std::vector<FieldText>& texts = lexed_.field_texts;
+  auto it = std::lower_bound(texts.begin(), texts.end(), token,
+                             [](const FieldText& f, uint32_t at) { return f.token < at; });
+  if (it == texts.end() || it->token != token) return std::nullopt;
+  std::string_view text = text_of(it->text);
+  if (text.find_first_of("\r#") == std::string_view::npos) return text;
+  // CPython reads line breaks as "\n", and cuts from every "#" to the end of its line (within a
+  // string too).
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '#') {
+      while (i < text.size() && text[i] != '\n' && text[i] != '\r') ++i;
+      if (i == text.size()) break;
+      c = text[i];
+    }
+    if (c == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      c = '\n';
+    }
+    out.push_back(c);
   }
-  if (at < range.end) text.append(text_of(TextRange{at, range.end}));
-  return arena_.copy(text);
+  return arena_.copy(out);
 }
 
-Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
+Expr* Parser::parse_fstring_replacement_field(DebugText* debug_text) {
   *debug_text = {};
   DepthGuard guard(*this);
   if (!guard.ok()) return nullptr;
@@ -507,8 +541,10 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
   if (at(TokenKind::kEqual)) {
     debug = true;
     advance();
-    // The repeated text runs up to the conversion, format spec or closing brace.
-    *debug_text = {open + 1, start()};
+    // The repeated text runs up to the conversion, format spec or closing brace, whose token
+    // carries it.
+    debug_text->range = {open + 1, start()};
+    debug_text->token = pos_;
   }
   if (eat(TokenKind::kExclamation)) {
     std::string_view name = at(TokenKind::kName) ? text_of(tok()) : std::string_view();
@@ -537,13 +573,12 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
         builder.add_literal(decoded, tok().range());
         advance();
       } else if (at(TokenKind::kLBrace)) {
-        TextRange debug_text;
+        DebugText debug_text;
         Expr* field = TRY(parse_fstring_replacement_field(&debug_text));
-        if (debug_text.end > debug_text.start)
-          builder.add_literal(debug_text_of(debug_text), debug_text);
+        if (debug_text.token) builder.add_literal(debug_text.text, debug_text.range);
         builder.add_value(field);
       } else {
-        return fail_here("f-string: expecting '}'");
+        return fail_here("f-string: expecting '}', or format specs");
       }
     }
     builder.flush();
@@ -552,6 +587,11 @@ Expr* Parser::parse_fstring_replacement_field(TextRange* debug_text) {
     fv->format_spec = spec;
   }
   if (!at(TokenKind::kRBrace)) return fail_here("f-string: expecting '}'");
+  if (debug) {
+    auto text = debug_text_of(debug_text->token);
+    if (!text) return fail("field 'value' is required for Constant", from(open));
+    debug_text->text = *text;
+  }
   advance();
   fv->range = from(open);
   if (debug && fv->conversion == -1 && !fv->format_spec) fv->conversion = 'r';

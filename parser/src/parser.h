@@ -60,6 +60,9 @@ class ParsedModule {
 // 2 MiB stack suffices.
 std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source);
 
+// A plain str literal token's value with line breaks as written: the parser's unless it has "\r".
+std::string string_value_as_written(std::string_view literal);
+
 }  // namespace tolvo::parser
 
 #endif  // TOLVO_PARSER_SRC_PARSER_H_

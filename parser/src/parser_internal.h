@@ -35,6 +35,8 @@ namespace tolvo::parser {
 // parser follows by recursion. The tokenizer already refuses more than 200 brackets and 100
 // indentation levels, as CPython does; this bounds the rest so that a 2 MiB stack suffices.
 inline constexpr uint32_t kMaxNestingDepth = 400;
+// CPython's default limit of digits in a decimal integer literal (sys.get_int_max_str_digits()).
+inline constexpr size_t kMaxIntDigits = 4300;
 // Stack the recursion may use below parse_file's frame. Frame sizes differ between builds (a
 // sanitizer build's are several times larger), so the depth alone cannot promise that a 2 MiB
 // worker stack suffices; this budget does, with a quarter of it left to the caller.
@@ -207,6 +209,8 @@ class Parser {
   Expr* parse_slices();
   Expr* parse_slice();
   Expr* parse_number();
+  // Whether a decimal int literal keeps to CPython's digit limit; records the error if not.
+  bool check_int_digits(std::string_view text);
   Expr* parse_star_targets(ExprContext ctx);  // for targets, del targets
   Expr* parse_target_expression();            // star_target-level: no comparison
   std::optional<List<Comprehension>> parse_comprehension_clauses();
@@ -223,10 +227,17 @@ class Parser {
 
   // --- strings (parse_string.cpp) ---
   Expr* parse_strings();
-  // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the range of the
-  // text a "{x=}" field repeats (empty otherwise).
-  Expr* parse_fstring_replacement_field(TextRange* debug_text);
-  std::string_view debug_text_of(TextRange range);
+  // The text a "{x=}" field repeats: its value, its range, and the token after the "=".
+  struct DebugText {
+    std::string_view text;
+    TextRange range;
+    uint32_t token = 0;  // 0: not a debug field
+  };
+  // '{' expression ['='] ['!' NAME] [':' spec] '}'; `debug_text` receives the text a "{x=}"
+  // field repeats.
+  Expr* parse_fstring_replacement_field(DebugText* debug_text);
+  // The text CPython gives a debug field whose "!", ":" or "}" token is `token`, if any.
+  std::optional<std::string_view> debug_text_of(uint32_t token);
   bool decode_string(const Token& t, std::string& out, bool* is_bytes, bool* is_u);
   bool decode_fstring_middle(const Token& t, bool raw, std::string& out);
 

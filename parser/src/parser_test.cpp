@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "parser/src/walk.h"
 #include "parser/src/small_stack_for_tests.h"
+#include "parser/src/walk.h"
 
 namespace tolvo::parser {
 namespace {
@@ -26,6 +26,9 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       " case -1+2j | None | a.b: pass\n case _: pass\n",
       "match = 1\nmatch.x = 2\nmatch[0]\nmatch(a, b)\ncase = 3\ntype = 4\n_ = 5\n",
       "match (x):\n case (1 | 2): pass\nmatch *a, b:\n case [*_]: pass\n",
+      "match lambda: 1:\n case 1: pass\nmatch lambda x: x, 2:\n case _: pass\n",
+      "match x:\n case [*a]: pass\n case (*a,): pass\n case *a, b: pass\n case a, *b,: pass\n"
+      " case ([*a], (*b, c)): pass\n",
       "type X[T: int = str, *Ts = *A, **P = [int]] = list[T]\n",
       "def f[T](a, /, b: int = 1, *args: *Ts, c, d=2, **kw) -> T: pass\n",
       "async def f():\n async with a as b, c: pass\n async for x in y: pass\n await z\n"
@@ -34,6 +37,9 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "try:\n pass\nexcept* E as e:\n pass\nelse:\n pass\nfinally:\n pass\n",
       "x = yield\ny = *a, b\nz: int = *c, d\nr = lambda: (yield)\n",
       "f(*a, *b, c=1, **d, e=2)\nf(x for x in y)\nx[a:b, ::2, *c]\nx[*a]\n",
+      // An assignment expression without parentheses: where the grammar reads a named expression.
+      "x[a := 1]\nx[a := 1, b := 2]\n{a := b}\n[a := b for c in d]\nf(a := 1 for x in y)\n",
+      "{(a := b): c}\n{(a := b): c for x in y}\nx[(a := 1):2]\nx[::(a := 1)]\n",
       // Errors of the compiler's later stages, not of ast.parse.
       "global x\nnonlocal y\nreturn 1\nawait z\nyield 3\nbreak\n",
       "def f(a, a): pass\na, *b, *c = x\n__debug__ = 1\n",
@@ -42,6 +48,13 @@ TEST(ParserTest, AcceptsWhatCPythonAccepts) {
       "x = 1if y else 2\nz = [0x1for x in y]\n",
       "f'{x!r:>{w}} {{}} {y=} {z=!s:^3}' rf'\\{a}' f'''{\n b # c\n}'''\n",
       "print(f'{\"nested\"}', f'{f\"{1}\"}', f'{a:{b:{c}}}')\n",
+      // A backslash takes the next character along in raw f-strings too, a line break included.
+      "x = rf\"abc\\\ndef\" fr'a\\\r\nb' Rf\"{x}\\\rc\" rf'\\'' rf'\\{x}'\n",
+      // After a nested field in a format spec "{{" is a literal brace.
+      "x = f\"{x:{y}{{}\"\"\"\ny = f'{x!r:{y}{{z}}}' f'''{x:{y}a{{b}'''\n",
+      // A line break ends a single-quoted format spec in Python 3.13.0 (later 3.13 releases
+      // refuse it).
+      "print(f\"{x:\n}\", f\"{x!r:abc\r\n}\", f'{x:ab\n{y}}', f'{x:\r}', f'{x:{y:\n}}')\n",
       "@a.b(c)\n@d\nclass C[T](B, metaclass=M): pass\n",
       "from . import (a as b, c,)\nfrom ...pkg.mod import *\nimport a.b.c as d, e\n",
       "del a, (b), [c], d.e, f[0]\nassert x, 'msg'\nraise\nraise E from None\n",
@@ -136,11 +149,28 @@ TEST(ParserTest, RefusesWithCPythonsMessage) {
       {"print 'a', b",
        "Missing parentheses in call to 'print'. Did you mean print(...)? at byte range 0..12"},
       {"x := 1", "invalid syntax at byte range 2..4"},
+      // A dict key and a slice bound are expressions: an assignment expression needs parentheses.
+      {"{a := b: c}", "invalid syntax at byte range 7..8"},
+      {"{a := b: c for x in y}", "invalid syntax at byte range 7..8"},
+      {"x[a := 1: 2]", "invalid syntax at byte range 8..9"},
+      {"x[b, a := 1::2]", "invalid syntax at byte range 11..12"},
       {"import a.", "invalid syntax at byte range 8..9"},
       {"x = 1 +\ny = 'abc",
        "unterminated string literal (detected at line 2) at byte range 12..13"},
       {"@x\nx = 1", "invalid syntax at byte range 3..4"},
       {"match x:\n case {1: a, **_}: pass", "invalid syntax at byte range 24..25"},
+      // A star pattern is an item of a sequence pattern, never a pattern alone or in a group.
+      {"match x:\n case *a: pass", "invalid syntax at byte range 17..18"},
+      {"match x:\n case *a if a: pass", "invalid syntax at byte range 18..20"},
+      {"match x:\n case (*a): pass", "invalid syntax at byte range 18..19"},
+      {"match x:\n case [a, ((*b))]: pass", "invalid syntax at byte range 23..24"},
+      {"print(f'{x:{y}\n}')",
+       "unterminated f-string literal (detected at line 1) at byte range 6..7"},
+      {"print(f'{x:\n abc}')", "f-string: expecting '}', or format specs at byte range 13..16"},
+      {"f'{lambda :\n x}'", "invalid syntax at byte range 11..11"},  // the ':' starts the spec
+      // CPython's tokenizer records no text for this "=" field; ast.parse then fails to make
+      // the Constant.
+      {"f'{x:{y:{z=}}}'", "field 'value' is required for Constant at byte range 8..11"},
       {"f'{a ! r}'",
        "f-string: conversion type must come right after the exclamanation mark at byte range "
        "5..8"},
@@ -366,6 +396,52 @@ TEST(ParserTest, StringValues) {
   EXPECT_TRUE(u_joined->values[0]->as<ConstantExpr>()->u_prefix);  // CPython's kind "u"
 }
 
+// A literal's value with its line breaks as the file wrote them; with every line break read as
+// "\n" it is the parser's own value of the literal.
+TEST(ParserTest, StringValueAsWritten) {
+  struct AsWrittenCase {
+    const char* literal;
+    const char* value;
+  };
+  const AsWrittenCase cases[] = {
+      {"'''a\r\nb'''", "a\r\nb"},
+      {"'''a\rb'''", "a\rb"},
+      {"'''a\nb'''", "a\nb"},
+      {"\"\"\"a\r\n\r\rb\r\n\"\"\"", "a\r\n\r\rb\r\n"},
+      // A backslash before a line break removes the whole break, whichever it is.
+      {"'a\\\r\nb'", "ab"},
+      {"'a\\\rb'", "ab"},
+      {"'a\\\nb'", "ab"},
+      {"'''a\\\r\nb\r\nc'''", "ab\r\nc"},
+      {"'''a\\\\\r\nb'''", "a\\\r\nb"},  // an escaped backslash does not
+      // In a raw literal the backslash and the line break both stay.
+      {"r'''a\\\r\nb\rc'''", "a\\\r\nb\rc"},
+      {"R'a\\\rb'", "a\\\rb"},
+      {"u'''x\r\ny\\n'''", "x\r\ny\n"},
+      {"U\"\"\"\\t\r\\x41\\101\\u00e9\\U0001F600\\q\"\"\"", "\t\rAA\xC3\xA9\xF0\x9F\x98\x80\\q"},
+      {"'''\\N{EM DASH}\r\n\\N{latin small letter a}'''", "\xE2\x80\x94\r\na"},
+      {"'''\\ud800\r\\udfff'''", "\xED\xA0\x80\r\xED\xBF\xBF"},  // lone surrogates
+      {"''", ""},
+      {"'''\r'''", "\r"},
+  };
+  auto as_parsed = [](std::string value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (value[i] != '\r') {
+        out += value[i];
+      } else if (i + 1 == value.size() || value[i + 1] != '\n') {
+        out += '\n';
+      }
+    }
+    return out;
+  };
+  for (const AsWrittenCase& c : cases) {
+    EXPECT_EQ(string_value_as_written(c.literal), c.value) << c.literal;
+    // Every line break of these values was written in the literal, none came from an escape.
+    EXPECT_EQ(as_parsed(c.value), value_of(c.literal)) << c.literal;
+  }
+}
+
 TEST(ParserTest, FStringParts) {
   std::string_view source = "f'a{x=}b{y!s:>{w}}'\n";
   auto module = parse_module(source);
@@ -381,6 +457,48 @@ TEST(ParserTest, FStringParts) {
   EXPECT_EQ(y->conversion, 's');
   ASSERT_NE(y->format_spec, nullptr);
   EXPECT_EQ(text_at(source, y->format_spec->range), ":>{w}");
+}
+
+// The literal pieces of an f-string expression statement, its format specs' included, in
+// source order and joined with "|".
+std::string fstring_literals(std::string_view source) {
+  auto module = parse_module(source);
+  if (!module) return "error: " + display_text(module.error());
+  std::string out;
+  std::function<void(const Expr*)> visit = [&](const Expr* e) {
+    if (e->kind == ExprKind::kConstant) {
+      out += (out.empty() ? "" : "|") + std::string(e->as<ConstantExpr>()->value);
+    } else if (e->kind == ExprKind::kJoinedStr) {
+      for (const Expr* value : e->as<JoinedStrExpr>()->values) visit(value);
+    } else if (e->kind == ExprKind::kFormattedValue && e->as<FormattedValueExpr>()->format_spec) {
+      visit(e->as<FormattedValueExpr>()->format_spec);
+    }
+  };
+  visit(module->body()[0]->as<ExprStmt>()->value);
+  return out;
+}
+
+// A "{x=}" field repeats the text CPython's tokenizer recorded for it, odd as that text can be.
+TEST(ParserTest, FStringDebugText) {
+  struct DebugCase {
+    const char* source;
+    const char* literals;
+  };
+  const DebugCase cases[] = {
+      {"f'{x = !r:>{w}}'", "x = |>"},
+      {"f'a{x=}b'", "ax=|b"},
+      {"f'''{x # c\n=}'''", "x \n="},    // without its comment
+      {"f'''{x # c\r\n=}'''", "x \n="},  // line breaks as "\n"
+      {"f'''{x\r=}'''", "x\n="},
+      {"f'{\"#\"=}'", "\""},                     // cut from "#" in a string too
+      {"f'{(lambda a=1: a)=}'", "(lambda a=1"},  // an "=" before it ends the text at ":"
+      {"f'{a!=b=}'", "a"},                       // the "!" of "!=" ends it
+      {"f'{x:{y=}}'", "y="},
+      {"f'{x:a{y=}}'", "ay="},
+      {"f'{x:{y}{z=}}'", "y"},  // a field after a nested field repeats the one before
+      {"f'{x!r:{y}{z=!s}}'", "y"},
+  };
+  for (const DebugCase& c : cases) EXPECT_EQ(fstring_literals(c.source), c.literals) << c.source;
 }
 
 TEST(ParserTest, CommentsComeWithTheModule) {
@@ -480,6 +598,42 @@ constexpr int kAcceptedBrackets = 60;
 #else
 constexpr int kAcceptedBrackets = 199;
 #endif
+
+// CPython turns a decimal integer literal into its value while parsing, and refuses one of more
+// than 4,300 digits (its default limit, which we always use); other bases have no limit.
+TEST(ParserTest, DecimalIntegerDigitLimit) {
+  auto digits = [](char digit, size_t n) { return std::string(n, digit); };
+  struct DigitCase {
+    std::string source;
+    bool accepted;
+  };
+  const std::string limit =
+      "Exceeds the limit (4300 digits) for integer string conversion: value has 4301 digits; use "
+      "sys.set_int_max_str_digits() to increase the limit - Consider hexadecimal for huge integer "
+      "literals to avoid decimal conversion limits.";
+  const DigitCase cases[] = {
+      {"x = " + digits('7', 4300), true},
+      {"x = " + digits('7', 4301), false},
+      {"x = -" + digits('7', 4301), false},
+      {"x = 1" + digits('0', 2150) + "_" + digits('0', 2149), true},  // underscores do not count
+      {"x = 1" + digits('0', 2150) + "_" + digits('0', 2150), false},
+      {"x = " + digits('0', 5000), true},  // zeros: the value 0 has one digit
+      {"x = 0_" + digits('0', 5000), true},
+      {"x = 0x" + digits('f', 5000) + " + 0o" + digits('7', 5000) + " + 0b" + digits('1', 5000),
+       true},
+      {"x = " + digits('7', 5000) + ".5 + " + digits('7', 5000) + "j + " + digits('7', 5000) + "e0",
+       true},  // floats and imaginary numbers are not integers
+      {"match x:\n case " + digits('7', 4301) + ": pass\n", false},
+      {"f'{" + digits('7', 4301) + "}'", false},
+  };
+  for (const DigitCase& c : cases) {
+    auto result = parse_module(c.source);
+    EXPECT_EQ(result.has_value(), c.accepted) << c.source.substr(0, 40);
+    if (!c.accepted && !result) {
+      EXPECT_EQ(result.error().message, limit);
+    }
+  }
+}
 
 // The nesting limits sit where CPython's do: what it accepts parses, far deeper gives an error.
 TEST(ParserTest, NestingLimitsOnTheWorkersStack) {

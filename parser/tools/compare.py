@@ -1,16 +1,22 @@
 """Compares our parser (parser-dump) with CPython's (oracle.py) and prints grouped disagreements.
 
     compare.py [--parser-dump PATH] [--corpus DIR] acceptance [FILE...]
-    compare.py ... mutations [--files N] [--per-file K] [--seed S]
+    compare.py ... mutations [--sample N] [--per-file K] [--sequences M] [--seed S]
+    compare.py ... snippets
     compare.py ... trees [FILE...]
     compare.py ... all
 
 acceptance: our parser accepts a file iff `ast.parse` does, over every UTF-8 .py file of the corpus
 (by default CPython 3.13's standard library, test/ included, site-packages excluded).
 mutations: single-token deletions, insertions and duplications of sampled files (an insertion is
-another token of the file or a piece of line structure: a line continuation, a line break, a tab);
-both parsers judge each mutant and the agreement rate is printed with the disagreements grouped by
-class; the mutants CPython accepts then have their trees compared as under trees.
+another token of the file, a piece of line structure: a line continuation, a line break, a tab, or
+a random run of the file's tokens), and sources that are random runs of tokens; both parsers judge
+each and the agreement rate is printed with the disagreements grouped by class; the mutants
+CPython accepts then have their trees compared as under trees.
+snippets: every string constant of CPython's grammar, pattern matching and f-string tests and
+every doctest example of its syntax error tests, each parsed alone, then token edits of them,
+random runs of their tokens and random f-strings; every verdict must agree, and the texts CPython
+accepts have their trees compared.
 trees: for every file both accept, the two trees side by side: kinds, identifiers and literal
 values everywhere, byte ranges of the constructs the indexing relies on (gating) and of everything
 else (listed, not gating), comments, and the extras CPython lacks (name_range, arg_range, the
@@ -27,6 +33,7 @@ import argparse
 import ast
 import bisect
 import collections
+import doctest
 import io
 import json
 import os
@@ -237,6 +244,11 @@ def normalise_message(message: str) -> str:
     return message[:100]
 
 
+# Our one rule beyond CPython's: a call that repeats a keyword argument is refused.
+INTENDED_REFUSAL = "keyword argument repeated: "
+INTENDED_CLASS = "ours refuses a repeated keyword argument (intended)"
+
+
 def acceptance(dump: ParserDump, files: list, report: Report | None = None) -> Report:
     report = report or Report("acceptance: our parser accepts a file iff ast.parse does")
     ours = dump.check(files)
@@ -252,6 +264,9 @@ def acceptance(dump: ParserDump, files: list, report: Report | None = None) -> R
         if theirs_ok == (kind == "ok"):
             report.counts["agree"] += 1
             report.counts["accepted by both" if theirs_ok else "refused by both"] += 1
+        elif theirs_ok and message.startswith(INTENDED_REFUSAL):
+            report.counts["agree"] += 1
+            report.add(False, INTENDED_CLASS, f"{path}: {message}")
         elif theirs_ok:
             report.add(True, f"ours refuses, CPython accepts: {normalise_message(message)}",
                        f"{path}: {message}")
@@ -261,70 +276,234 @@ def acceptance(dump: ParserDump, files: list, report: Report | None = None) -> R
     return report
 
 
-MUTATION_KINDS = ("delete", "insert", "duplicate")
+MUTATION_KINDS = ("delete", "insert", "duplicate", "replace", "sequence")
 MUTATION_TARGET = 99.5
 LAYOUT_PIECES = ("\\\n", "\\\n ", "\n", "\n    ", "\t", " \\\n", ";", "\r")
+# Source files whose string constants are snippets of code, many of them near the edge of the
+# grammar, and one whose doctests are; paths under the corpus.
+SNIPPET_FILES = ("test/test_grammar.py", "test/test_patma.py", "test/test_fstring.py")
+DOCTEST_FILES = ("test/test_syntax.py",)
+
+
+def token_spans(text: str) -> list[tuple[str, int, int]] | None:
+    """(exact token name, start, end) in characters of every non-empty token of `text`; None when
+    the tokenizer fails."""
+    # The tokenizer's rows end at line feeds only; lone carriage returns are given as such.
+    tokenized = oracle.LONE_CR.sub("\n", text)
+    lines = io.StringIO(tokenized).readlines()
+    starts = [0]
+    for line in lines:
+        starts.append(starts[-1] + len(line))
+    spans = []
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            for token in tokenize.generate_tokens(io.StringIO(tokenized).readline):
+                if token.type in (tokenize.ENDMARKER, tokenize.DEDENT, tokenize.ENCODING):
+                    continue
+                (row, col), (end_row, end_col) = token.start, token.end
+                if row > len(lines) or end_row > len(lines) + 1:
+                    continue
+                s, e = starts[row - 1] + col, starts[end_row - 1] + end_col
+                if e > s:
+                    spans.append((tokenize.tok_name[token.exact_type], s, e))
+    except (tokenize.TokenError, SyntaxError, IndexError):
+        return None
+    return spans
 
 
 def mutants(files: list, per_file: int, seed: int) -> list[tuple[str, str]]:
-    """(description, text) of single-token mutations, `per_file` per file, deterministic."""
+    """(description, text) of token-level mutations of the files, `per_file` per file."""
+    return mutate(file_sources(files), per_file, seed)
+
+
+def file_sources(files: list) -> list[tuple[str, str]]:
+    """(path, text) of the files that decode, without a byte-order mark."""
     out = []
     for path in files:
         text = oracle.read_source(path)
-        if text is None or text.startswith(oracle.BOM):
-            continue
-        # The tokenizer's rows end at line feeds only; lone carriage returns are given as such.
-        tokenized = oracle.LONE_CR.sub("\n", text)
-        lines = io.StringIO(tokenized).readlines()
-        starts = [0]
-        for line in lines:
-            starts.append(starts[-1] + len(line))
-        spans = []
-        try:
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")
-                for token in tokenize.generate_tokens(io.StringIO(tokenized).readline):
-                    if token.type in (tokenize.ENDMARKER, tokenize.DEDENT, tokenize.ENCODING):
-                        continue
-                    (row, col), (end_row, end_col) = token.start, token.end
-                    if row > len(lines) or end_row > len(lines) + 1:
-                        continue
-                    s, e = starts[row - 1] + col, starts[end_row - 1] + end_col
-                    if e > s:
-                        spans.append((tokenize.tok_name[token.exact_type], s, e))
-        except (tokenize.TokenError, SyntaxError, IndexError):
-            continue
-        if not spans:
-            continue
-        rng = random.Random(f"{seed}:{path}")
-        for _ in range(per_file):
+        if text is not None and not text.startswith(oracle.BOM):
+            out.append((str(path), text))
+    return out
+
+
+def mutate(sources: list[tuple[str, str]], per_source: int, seed: int,
+           shared: bool = False) -> list[tuple[str, str]]:
+    """(description, text) of token-level mutations, `per_source` per (name, text) source,
+    deterministic: a token deleted, duplicated, replaced, or another token, a piece of line
+    structure or a random run of tokens inserted before it. What is put in comes from the
+    source's own tokens, or with `shared` from the tokens of all sources (for small ones)."""
+    tokenized = [(name, text, token_spans(text)) for name, text in sources]
+    tokenized = [(name, text, spans) for name, text, spans in tokenized if spans]
+    pool = [text[s:e] for _, text, spans in tokenized for _, s, e in spans] if shared else None
+    out = []
+    for name, text, spans in tokenized:
+        rng = random.Random(f"{seed}:{name}")
+        material = pool or [text[s:e] for _, s, e in spans]
+        for _ in range(per_source):
             kind = rng.choice(MUTATION_KINDS)
-            name, s, e = spans[rng.randrange(len(spans))]
+            token, s, e = spans[rng.randrange(len(spans))]
             piece = text[s:e]
             if kind == "delete":
                 mutant = text[:s] + text[e:]
-                what = f"delete {name} {piece[:30]!r}"
+                what = f"delete {token} {piece[:30]!r}"
             elif kind == "duplicate":
                 mutant = text[:e] + " " + piece + text[e:]
-                what = f"duplicate {name} {piece[:30]!r}"
+                what = f"duplicate {token} {piece[:30]!r}"
+            elif kind == "replace":
+                other = rng.choice(material)
+                mutant = text[:s] + other + text[e:]
+                what = f"replace {token} {piece[:20]!r} by {other[:20]!r}"
+            elif kind == "sequence":
+                run = random_tokens(rng, material, rng.randint(2, 6))
+                mutant = text[:s] + run + " " + text[s:]
+                what = f"sequence {run[:40]!r} before {token}"
             elif rng.random() < 0.2:
                 # Line structure is not made of tokens, yet the tokenizer's hardest part.
                 layout = rng.choice(LAYOUT_PIECES)
                 mutant = text[:s] + layout + text[s:]
-                what = f"insert {layout!r} before {name}"
+                what = f"insert {layout!r} before {token}"
             else:
-                other_name, os_, oe = spans[rng.randrange(len(spans))]
-                other = text[os_:oe]
+                other = rng.choice(material)
                 mutant = text[:s] + other + " " + text[s:]
-                what = f"insert {other_name} {other[:30]!r} before {name}"
+                what = f"insert {other[:30]!r} before {token}"
             line = text.count("\n", 0, s) + 1
-            out.append((f"{path}:{line}: {what}", mutant))
+            out.append((f"{name}:{line}: {what}", mutant))
     return out
 
 
-def mutations(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
-    report = Report("mutations: single-token edits judged by both parsers")
-    with tempfile.TemporaryDirectory(prefix="tolvo-mutants-") as directory:
+def random_tokens(rng: random.Random, material: list[str], count: int) -> str:
+    """`count` tokens of `material` (or pieces of line structure) picked at random, mostly
+    joined by a space."""
+    out = []
+    for _ in range(count):
+        out.append(rng.choice(LAYOUT_PIECES) if rng.random() < 0.1 else rng.choice(material))
+        out.append("" if rng.random() < 0.15 else " ")
+    return "".join(out[:-1])
+
+
+def token_sequences(sources: list[tuple[str, str]], count: int,
+                    seed: int) -> list[tuple[str, str]]:
+    """(description, text) of `count` texts that are random runs of 1 to 12 tokens taken from
+    the (name, text) sources: a fast way to meet token orders no source has."""
+    material = []
+    for _, text in sources:
+        spans = token_spans(text)
+        if spans:
+            material.extend(text[s:e] for _, s, e in spans)
+    if not material:
+        return []
+    rng = random.Random(seed)
+    out = []
+    for i in range(count):
+        text = random_tokens(rng, material, rng.randint(1, 12)) + "\n"
+        out.append((f"random #{i}: tokens {text[:50]!r}", text))
+    return out
+
+
+# Pieces of f-string bodies: text, escapes and braces, line breaks of each kind, quotes,
+# conversions, debug fields and bits of expressions.
+FSTRING_PIECES = ("a", " ", "{{", "}}", "{", "}", "\\", "\n", "\r\n", "\r", "\\\n", "\\\r\n",
+                  "\\n", "\\N{DASH}", "\\{", "\\}", "\\\\", "'", '"', "#", "\t", "é", "{x}",
+                  "{x!r}", "{x=}", "{x:", ":", "!r", "=", ">10", "x", "(", ")", "[", "]", ",",
+                  "lambda", "*")
+FSTRING_PREFIXES = ("f", "f", "f", "F", "rf", "fr", "Rf", "fR")
+FSTRING_QUOTES = ("'", '"', "'''", '"""')
+
+
+def random_fstrings(count: int, seed: int) -> list[tuple[str, str]]:
+    """(description, text) of `count` statements holding a random f-string: every prefix and
+    quote, nested f-strings and format specs, escapes, braces and line breaks in their text.
+    Tokenizer modes meet here in orders that files seldom show."""
+    rng = random.Random(seed)
+
+    def body(depth: int) -> str:
+        out = []
+        for _ in range(rng.randint(0, 6)):
+            r = rng.random()
+            if r < 0.12 and depth < 2:
+                out.append(fstring(depth + 1))
+            elif r < 0.25 and depth < 3:
+                out.append("{x:" + body(depth + 1) + "}")
+            else:
+                out.append(rng.choice(FSTRING_PIECES))
+        return "".join(out)
+
+    def fstring(depth: int) -> str:
+        quote = rng.choice(FSTRING_QUOTES)
+        return rng.choice(FSTRING_PREFIXES) + quote + body(depth) + quote
+
+    out = []
+    for i in range(count):
+        text = ("x = {}\n" if rng.random() < 0.7 else "print({})\n").format(fstring(0))
+        out.append((f"random #{i}: fstring {text[:50]!r}", text))
+    return out
+
+
+def string_snippets(path) -> list[str]:
+    """The str constants of a file, once each in source order, without the literal pieces of
+    f-strings (they are parts of a constant, not code)."""
+    tree = ast.parse(oracle.read_source(path))
+    pieces = set()
+    for node in ast.walk(tree):
+        if isinstance(node, ast.JoinedStr):
+            pieces.update(id(inner) for inner in ast.walk(node) if inner is not node)
+    seen = {}
+    for node in ast.walk(tree):
+        if isinstance(node, ast.Constant) and isinstance(node.value, str):
+            if id(node) not in pieces:
+                seen.setdefault(node.value, (node.lineno, node.col_offset))
+    return [value for value, _ in sorted(seen.items(), key=lambda item: item[1])]
+
+
+def doctest_snippets(path) -> list[str]:
+    """The source of every doctest example in the file's docstrings, once each."""
+    tree = ast.parse(oracle.read_source(path))
+    parser = doctest.DocTestParser()
+    seen = {}
+    kinds = (ast.Module, ast.ClassDef, ast.FunctionDef, ast.AsyncFunctionDef)
+    for node in ast.walk(tree):
+        docstring = ast.get_docstring(node, clean=False) if isinstance(node, kinds) else None
+        for example in parser.get_examples(docstring or ""):
+            seen.setdefault(example.source, None)
+    return list(seen)
+
+
+def snippets(root: pathlib.Path = DEFAULT_CORPUS) -> list[tuple[str, str]]:
+    """(description, text) of each code snippet of SNIPPET_FILES and DOCTEST_FILES, judged alone;
+    the description starts with the file's name, "#" and the snippet's number, then ": "."""
+    out = []
+    for name, extract in [(n, string_snippets) for n in SNIPPET_FILES] + [
+            (n, doctest_snippets) for n in DOCTEST_FILES]:
+        path = root / name
+        if not path.is_file():
+            continue
+        for i, text in enumerate(extract(path)):
+            out.append((f"{pathlib.Path(name).name}#{i}: {text[:50]!r}", text))
+    return out
+
+
+def snippet_verdicts(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
+    """The verdicts on snippets, counted by the file they come from; all must agree."""
+    return verdicts(dump, cases, "snippets: CPython's test snippets, each alone",
+                    group=lambda description: description.split("#", 1)[0])
+
+
+def snippet_mutants(cases: list[tuple[str, str]], per_snippet: int,
+                    seed: int) -> list[tuple[str, str]]:
+    """Token-level mutations of the snippets, with the tokens of all snippets to put in."""
+    named = [(description.split(": ", 1)[0], text) for description, text in cases]
+    return mutate(named, per_snippet, seed, shared=True)
+
+
+def verdicts(dump: ParserDump, cases: list[tuple[str, str]], title: str,
+             group=lambda description: description.split(" ", 1)[0]) -> Report:
+    """Both parsers' verdict on each (description, text) case. `group(description)` names the
+    group whose counts (cases, agreeing) the report lists and under which disagreements are
+    classed."""
+    report = Report(title)
+    groups = collections.defaultdict(lambda: [0, 0])
+    with tempfile.TemporaryDirectory(prefix="tolvo-verdicts-") as directory:
         paths = []
         for i, (_, text) in enumerate(cases):
             path = os.path.join(directory, f"m{i:06d}.py")
@@ -335,27 +514,45 @@ def mutations(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
         for (description, text), path in zip(cases, paths):
             theirs_ok, theirs_message = oracle.verdict(text)
             kind, message = ours[path]
-            report.counts["mutants"] += 1
-            kind_of_edit = description.split(": ", 1)[1].split(" ", 1)[0]
+            name = group(description)
+            report.counts["cases"] += 1
+            groups[name][0] += 1
             if kind == "crash":
                 report.add(True, "parser-dump failed", f"{description}: {message}")
             elif theirs_ok == (kind == "ok"):
                 report.counts["agree"] += 1
                 report.counts["refused by both" if not theirs_ok else "accepted by both"] += 1
+                groups[name][1] += 1
+            elif theirs_ok and message.startswith(INTENDED_REFUSAL):
+                report.counts["agree"] += 1
+                groups[name][1] += 1
+                report.add(False, INTENDED_CLASS, f"{description} -> {message}")
             elif theirs_ok:
-                report.add(True, f"ours refuses, CPython accepts ({kind_of_edit}): "
+                report.add(True, f"ours refuses, CPython accepts ({name}): "
                            f"{normalise_message(message)}", f"{description} -> {message}")
             else:
-                report.add(True, f"ours accepts, CPython refuses ({kind_of_edit}): "
+                report.add(True, f"ours accepts, CPython refuses ({name}): "
                            f"{normalise_message(theirs_message)}",
                            f"{description} -> {theirs_message}")
-    if report.counts["mutants"]:
-        report.counts["agreement"] = f"{mutation_rate(report):.2f}% (target {MUTATION_TARGET}%)"
+    for name, (total, agree) in sorted(groups.items()):
+        report.counts[f"{name}: agree"] = f"{agree} of {total}"
+    if report.counts["cases"]:
+        report.counts["agreement"] = f"{agreement_rate(report):.2f}%"
     return report
 
 
-def mutation_rate(report: Report) -> float:
-    total = report.counts["mutants"]
+def mutations(dump: ParserDump, cases: list[tuple[str, str]],
+              title: str = "mutations: token edits judged by both parsers") -> Report:
+    """The verdicts on mutants, grouped by the kind of edit, with the agreement rate."""
+    report = verdicts(dump, cases, title,
+                      group=lambda description: description.split(": ", 1)[1].split(" ", 1)[0])
+    if report.counts["cases"]:
+        report.counts["agreement"] += f" (target {MUTATION_TARGET}%)"
+    return report
+
+
+def agreement_rate(report: Report) -> float:
+    total = report.counts["cases"]
     return 100.0 * report.counts["agree"] / total if total else 100.0
 
 
@@ -662,7 +859,8 @@ def compare_documents(path, text: str, ours: dict, report: Report) -> None:
     comparison = TreeComparison(path, source.data, token_list, report)
     if not ours.get("ok"):
         error = ours.get("error", {})
-        report.add(True, "ours refuses, CPython accepts",
+        intended = str(error.get("message")).startswith(INTENDED_REFUSAL)
+        report.add(not intended, INTENDED_CLASS if intended else "ours refuses, CPython accepts",
                    f"{path}: {error.get('message')} at {error.get('range')}")
         return
     report.counts["files compared"] += 1
@@ -696,10 +894,11 @@ def trees(dump: ParserDump, files: list, report: Report | None = None) -> Report
     return report
 
 
-def mutant_trees(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
-    """The trees of the mutants that CPython accepts: odd but valid code puts ranges and values
-    to a harder test than the corpus as written."""
-    report = Report("trees of the mutants CPython accepts")
+def mutant_trees(dump: ParserDump, cases: list[tuple[str, str]],
+                 title: str = "trees of the mutants CPython accepts") -> Report:
+    """The trees of the cases (mutants, snippets) that CPython accepts: odd but valid code puts
+    ranges and values to a harder test than the corpus as written."""
+    report = Report(title)
     with tempfile.TemporaryDirectory(prefix="tolvo-mutants-") as directory:
         for i, (description, text) in enumerate(cases):
             if not oracle.verdict(text)[0]:
@@ -714,7 +913,7 @@ def mutant_trees(dump: ParserDump, cases: list[tuple[str, str]]) -> Report:
             else:
                 compare_documents(path, text, ours, report)
             if report.failures() != failures:
-                report.add(False, "mutants whose tree differs", description)
+                report.add(False, "cases whose tree differs", description)
     return report
 
 
@@ -729,13 +928,23 @@ def main(argv: list[str]) -> int:
     for name in ("acceptance", "trees"):
         command = commands.add_parser(name)
         command.add_argument("files", nargs="*", type=pathlib.Path)
-    for name in ("mutations", "all"):
-        command = commands.add_parser(name)
+    mutations_command = commands.add_parser("mutations")
+    snippets_command = commands.add_parser("snippets")
+    all_command = commands.add_parser("all")
+    for command in (mutations_command, all_command):
         command.add_argument("--sample", type=int, default=400, help="files sampled")
         command.add_argument("--per-file", type=int, default=10)
-        command.add_argument("--seed", type=int, default=2024)
+        command.add_argument("--sequences", type=int, default=4000,
+                             help="texts of random tokens from the sampled files")
         command.add_argument("--max-bytes", type=int, default=40000,
                              help="only files up to this size are mutated")
+    for command in (snippets_command, all_command):
+        command.add_argument("--per-snippet", type=int, default=30, help="mutants of each")
+        command.add_argument("--snippet-sequences", type=int, default=20000,
+                             help="texts of random tokens from the snippets")
+        command.add_argument("--fstrings", type=int, default=20000, help="random f-strings")
+    for command in (mutations_command, snippets_command, all_command):
+        command.add_argument("--seed", type=int, default=2024)
     args = parser.parse_args(argv)
     if not args.parser_dump.exists():
         print(f"compare.py: no parser-dump at {args.parser_dump}", file=sys.stderr)
@@ -755,12 +964,29 @@ def main(argv: list[str]) -> int:
     if args.command in ("mutations", "all"):
         small = [p for p in files if p.stat().st_size <= args.max_bytes and
                  oracle.verdict(oracle.read_source(p))[0]]
-        cases = mutants(sample(small, args.sample, args.seed), args.per_file, args.seed)
+        chosen = file_sources(sample(small, args.sample, args.seed))
+        cases = mutate(chosen, args.per_file, args.seed)
+        cases += token_sequences(chosen, args.sequences, args.seed)
         report = mutations(dump, cases)
         print(report.render(), flush=True)
-        if mutation_rate(report) < MUTATION_TARGET:
+        if agreement_rate(report) < MUTATION_TARGET:
             failed = True
         reports.append(mutant_trees(dump, cases))
+        print(reports[-1].render(), flush=True)
+    if args.command in ("snippets", "all"):
+        cases = snippets(args.corpus)
+        reports.append(snippet_verdicts(dump, cases))
+        print(reports[-1].render(), flush=True)
+        reports.append(mutant_trees(dump, cases, "trees of the snippets CPython accepts"))
+        print(reports[-1].render(), flush=True)
+        edited = snippet_mutants(cases, args.per_snippet, args.seed)
+        edited += token_sequences(cases, args.snippet_sequences, args.seed)
+        edited += random_fstrings(args.fstrings, args.seed)
+        reports.append(mutations(dump, edited, "snippet mutations: token edits of the snippets "
+                                 "and random runs of their tokens"))
+        print(reports[-1].render(), flush=True)
+        reports.append(mutant_trees(dump, sample(edited, 3000, args.seed),
+                                    "trees of snippet mutations CPython accepts (a sample)"))
         print(reports[-1].render(), flush=True)
     if args.command in ("trees", "all"):
         reports.append(trees(dump, files))
