@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "parser/src/parser.h"
 #include "parser/src/walk.h"
 
 namespace tolvo::ast {
@@ -176,7 +177,7 @@ std::optional<std::string> plain_string_value(const parser::Expr& expr, std::str
   std::string_view written = source.substr(expr.range.start, expr.range.end - expr.range.start);
   // Only a carriage return inside the literal makes CPython's value differ from the written one.
   if (written.find('\r') == std::string_view::npos) return std::string(constant->value);
-  return std::string(constant->value);  // FIXME: value as written
+  return parser::string_value_as_written(written);
 }
 
 void DefinitionCollector::visit_stmt(const parser::Stmt& stmt) {
