@@ -46,6 +46,8 @@ LineIndex LineIndex::from_source_text(std::string_view source) {
   std::vector<uint32_t> starts;
   starts.reserve(source.size() / 32 + 1);
   starts.push_back(0);
+  // An empty view may have no data at all, which memchr must not be given.
+  if (source.empty()) return LineIndex(std::move(starts), true);
   const char* begin = source.data();
   const char* end = begin + source.size();
   if (std::memchr(begin, '\r', source.size()) == nullptr) {

@@ -109,5 +109,11 @@ TEST(LineIndexTest, AHintedSearchAgreesWithTheBisectionInAnyOrder) {
   EXPECT_EQ(index.line_column(2, source, &hint), (LineColumn{1, 1}));
 }
 
+TEST(LineIndexTest, AnEmptyViewWithoutDataIsOneEmptyLine) {
+  LineIndex index = LineIndex::from_source_text(std::string_view());
+  EXPECT_EQ(index.line_count(), 1u);
+  EXPECT_EQ(index.line_column(0, std::string_view()), (LineColumn{1, 1}));
+}
+
 }  // namespace
 }  // namespace tolvo::parser
