@@ -185,10 +185,10 @@ def test_a_whole_class_reads_field_by_field(tmp_path):
     orders = {"name": "recent_orders", "annotation": "DataFrame",
               "value": 'feature(version={"v1": "count"}, **extra)',
               "kwargs": {"version": '{"v1": "count"}'},
-              "comments": ("Orders placed in the last thirty days.",) * 2 + (None, [])}
+              "comments": same("Orders placed in the last thirty days.")}
     annotated = [
         {"name": "id", "annotation": "int",
-         "comments": ("The customer's primary key.",) * 2 + (None, [])},
+         "comments": same("The customer's primary key.")},
         {"name": "name", "annotation": "str", "comments": name_comments},
         {"name": "created_at", "annotation": "datetime", "value": 'feature(max_staleness="1d")',
          "kwargs": {"max_staleness": '"1d"'}},

@@ -198,12 +198,13 @@ struct OwnLineComment {
   std::string_view text;
 };
 
-// The own-line comments of a sorted span of comment ranges, in order, each read when reached.
+// The own-line comments among sorted comment ranges from `next` on, in order, up to the first
+// comment that ends after `limit`; each is read when the pass reaches it.
 class OwnLineComments {
  public:
-  OwnLineComments(const parser::TextRange* begin, const parser::TextRange* end,
+  OwnLineComments(const parser::TextRange* next, const parser::TextRange* end, uint32_t limit,
                   const SourceContext& context)
-      : next_(begin), end_(end), context_(context) {
+      : next_(next), end_(end), limit_(limit), context_(context) {
     advance();
   }
 
@@ -213,7 +214,7 @@ class OwnLineComments {
   void advance() {
     std::string_view source = context_.source();
     has_current_ = false;
-    for (; next_ != end_; ++next_) {
+    for (; next_ != end_ && next_->end <= limit_; ++next_) {
       if (!is_own_line_comment(source, next_->start)) continue;
       current_.line = context_.position(next_->start).line;
       current_.text = comment_line(source.substr(next_->start, next_->end - next_->start));
@@ -221,11 +222,13 @@ class OwnLineComments {
       ++next_;
       return;
     }
+    next_ = end_;
   }
 
  private:
   const parser::TextRange* next_;
   const parser::TextRange* end_;
+  uint32_t limit_;
   const SourceContext& context_;
   OwnLineComment current_;
   bool has_current_ = false;
@@ -544,15 +547,15 @@ void FeatureFieldStatementCollector::visit_stmt(const parser::Stmt& stmt) {
 FieldCommentMap collect_field_comment_metadata(
     const parser::ClassDefStmt& class_def, std::span<const parser::Stmt* const> field_statements,
     const SourceContext& context, const std::vector<parser::TextRange>& comment_ranges) {
-  const parser::TextRange* first = std::lower_bound(
-      comment_ranges.data(), comment_ranges.data() + comment_ranges.size(), class_def.range.start,
-      [](parser::TextRange comment, uint32_t start) { return comment.start < start; });
-  const parser::TextRange* last = first;
+  // The candidates: from the first comment that starts inside the class, as long as they end
+  // inside it.
   const parser::TextRange* end = comment_ranges.data() + comment_ranges.size();
-  while (last != end && last->end <= class_def.range.end) ++last;
+  const parser::TextRange* first = std::lower_bound(
+      comment_ranges.data(), end, class_def.range.start,
+      [](parser::TextRange comment, uint32_t start) { return comment.start < start; });
+  OwnLineComments candidates(first, end, class_def.range.end, context);
 
   FieldCommentMap comments;
-  OwnLineComments candidates(first, last, context);
   std::vector<std::string_view> block;
   for (const Stmt* statement : field_statements) {
     uint32_t statement_line = context.position(statement->range.start).line;
