@@ -243,9 +243,8 @@ const FieldCommentMetadata& comments_of(const FieldCommentMap& comments, std::st
 
 // The offset where the line holding `offset` starts: just after the last LF or CR before it.
 uint32_t line_start(std::string_view source, uint32_t offset) {
-  if (offset == 0) return 0;
-  size_t found = source.find_last_of("\r\n", offset - 1);
-  return found == std::string_view::npos ? 0 : static_cast<uint32_t>(found + 1);
+  while (offset > 0 && source[offset - 1] != '\n' && source[offset - 1] != '\r') --offset;
+  return offset;
 }
 
 // The offset of the first line break at or after `offset` (a LF, or a CR that no LF follows; the
@@ -261,10 +260,17 @@ uint32_t line_content_end(std::string_view source, uint32_t offset) {
 }
 
 // The first line of `text` with its line break (CR LF, LF or a lone CR), whose length in bytes
-// goes to `break_length`.
-std::string_view first_line(std::string_view text, size_t& break_length) {
-  size_t end = text.find_first_of("\r\n");
-  if (end == std::string_view::npos) {
+// goes to `break_length`. Without any CR in the text, `has_cr` false, a LF is searched alone.
+// (find_first_of would call memchr over the set once per byte.)
+std::string_view first_line(std::string_view text, bool has_cr, size_t& break_length) {
+  size_t end = 0;
+  if (!has_cr) {
+    const void* found = std::memchr(text.data(), '\n', text.size());
+    end = found == nullptr ? text.size() : static_cast<const char*>(found) - text.data();
+  } else {
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+  }
+  if (end == text.size()) {
     break_length = 0;
     return text;
   }
@@ -273,8 +279,16 @@ std::string_view first_line(std::string_view text, size_t& break_length) {
 }
 
 size_t indentation_length(std::string_view content) {
-  size_t length = content.find_first_not_of(" \t");
-  return length == std::string_view::npos ? content.size() : length;
+  size_t length = 0;
+  while (length < content.size() && (content[length] == ' ' || content[length] == '\t')) ++length;
+  return length;
+}
+
+// True when the line's content is only White_Space characters, or empty.
+bool is_blank(std::string_view content) {
+  size_t pos = 0;
+  while (size_t length = white_space_at(content, pos)) pos += length;
+  return pos == content.size();
 }
 
 // The class's lines from the one of its first decorator to its last, with the indentation they
@@ -286,16 +300,17 @@ std::string class_source(std::string_view source, parser::TextRange class_range)
   uint32_t end = line_content_end(source, class_range.end);
   if (end < source.size()) ++end;  // the line break ending the class's last line
   std::string_view text = source.substr(start, end - start);
+  bool has_cr = text.find('\r') != std::string_view::npos;
 
   // The common indentation: a prefix of the first non-blank line's, narrowed by each later one.
   std::string_view common;
   bool seen_content = false;
   for (std::string_view rest = text; !rest.empty();) {
     size_t break_length;
-    std::string_view line = first_line(rest, break_length);
+    std::string_view line = first_line(rest, has_cr, break_length);
     rest.remove_prefix(line.size());
     std::string_view content = line.substr(0, line.size() - break_length);
-    if (trim_white_space(content).empty()) continue;
+    if (is_blank(content)) continue;
     std::string_view indentation = content.substr(0, indentation_length(content));
     if (!seen_content) {
       common = indentation;
@@ -314,10 +329,10 @@ std::string class_source(std::string_view source, parser::TextRange class_range)
   dedented.reserve(text.size());
   for (std::string_view rest = text; !rest.empty();) {
     size_t break_length;
-    std::string_view line = first_line(rest, break_length);
+    std::string_view line = first_line(rest, has_cr, break_length);
     rest.remove_prefix(line.size());
     std::string_view content = line.substr(0, line.size() - break_length);
-    if (!trim_white_space(content).empty()) dedented += content.substr(common.size());
+    if (!is_blank(content)) dedented += content.substr(common.size());
     dedented += line.substr(content.size());
   }
   return dedented;
