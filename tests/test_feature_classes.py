@@ -482,11 +482,14 @@ SOURCES = [
     ("CR LF", IMPORT + "@features\r\nclass A:\r\n    # c\r\n    x: int\r\n  \r\n    y: int  # t\r\n"
      "z = 1\r\n", "@features\r\nclass A:\r\n    # c\r\n    x: int\r\n\r\n    y: int  # t\r\n",
      [a("x", comments=same("c")), a("y")]),
+    # A lone CR ends a line of the source as it ends one in every location: the source is the
+    # class's lines, not everything from the last LF to the next.
     ("lone CR", IMPORT + "@features\rclass A:\r    # c\r    x: int\r  \r    y: int  # t\rz = 1\r",
      "@features\rclass A:\r    # c\r    x: int\r\r    y: int  # t\r",
      [a("x", comments=same("c")), a("y")]),
     ("lone CR, no final line break", "x = 1\r" + IMPORT.replace("\n", "\r") +
      "@features\rclass A:\r    x: int", "@features\rclass A:\r    x: int", [a("x")]),
+    # The mark belongs to the file: a source starting with it would not even parse.
     ("byte-order mark", "\ufeff@features\nclass A:\n    # c\n    x: int\n" + IMPORT,
      "@features\nclass A:\n    # c\n    x: int\n", [a("x", comments=same("c"))]),
     ("tabs under an if",
@@ -527,6 +530,7 @@ def test_line_breaks_indentation_and_source(tmp_path, text, source, fields):
 @pytest.mark.parametrize("text,definition", [
     (IMPORT + "def f():\n    @features\n    class A:\n        x: int\n", (3, 0, 3, 12)),
     (IMPORT + "@features\r\nclass A:  # c\r\n    x: int\r\n", (2, 0, 2, 14)),  # the CR is inside
+    # A lone CR ends the line too, so the location is not the whole file.
     (IMPORT.replace("\n", "\r") + "@features\rclass A:\r    x: int\r", (2, 0, 2, 8)),
     ("\ufeff@features\nclass A: x: int\n" + IMPORT, (1, 0, 1, 15)),
     ("\ufeff@features\nclass \\\n  A: x: int\n" + IMPORT, (2, 0, 2, 11)),
