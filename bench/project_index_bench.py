@@ -4,6 +4,9 @@
   file (read, parse, extract). Beside it: `ast.parse` of the same files, our parser alone, and
   where the native pass spends its time (read, parse, extraction). Targets: the pass at least 25
   times faster than `ast.parse`; extraction cheaper than the parse.
+- Feature classes: the same files with every class decorated with `features`, once imported from
+  tolvo.features (every class is extracted) and once from another module (none is); the
+  difference of the two passes is the cost of the feature classes, against the parse alone.
 - A lookup of a computed function from Python, and property reads of the record it returns,
   against a `dict` lookup.
 """
@@ -11,6 +14,7 @@
 import ast
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
@@ -26,6 +30,7 @@ import compare  # noqa: E402
 
 ROUNDS = 3
 PASS_TARGET = 25.0
+CLASS_LINE = re.compile(r"^([ \t]*)class ", re.MULTILINE)
 
 
 def index_pass(paths, root):
@@ -96,6 +101,50 @@ def lookups():
         print(f"  {name}: {ns:.0f} ns, {ns / baseline:.1f}x the dict lookup")
 
 
+def parse_only(paths):
+    cache = tolvo_rs.AstFileParserCache([], "/")
+    start = time.perf_counter()
+    for path in paths:
+        try:
+            cache.get_parsed_file(path)
+        except ValueError:
+            pass
+    return time.perf_counter() - start
+
+
+def decorated_copies(paths, directory, module):
+    """Each file with every class decorated by `features`, imported from `module` at the end (a
+    from-import anywhere at the top level counts, and the start may need to stay a __future__
+    import)."""
+    out = []
+    for number, path in enumerate(paths):
+        text = pathlib.Path(path).read_text(encoding="utf-8")
+        text = CLASS_LINE.sub(lambda m: f"{m.group(1)}@features\n{m.group(1)}class ", text)
+        copy = os.path.join(directory, f"{module.replace('.', '_')}{number}.py")
+        with open(copy, "w", encoding="utf-8", newline="") as file:
+            file.write(text + f"\nfrom {module} import features\n")
+        out.append(copy)
+    return out
+
+
+def feature_class_cost(paths):
+    with tempfile.TemporaryDirectory() as directory:
+        featured = decorated_copies(paths, directory, "tolvo.features")
+        plain = decorated_copies(paths, directory, "elsewhere")
+        parse = without = with_features = float("inf")
+        for _ in range(ROUNDS):
+            parse = min(parse, parse_only(featured))
+            without = min(without, index_pass(plain, directory))
+            with_features = min(with_features, index_pass(featured, directory))
+        classes = sum(len(CLASS_LINE.findall(pathlib.Path(p).read_text(encoding="utf-8")))
+                      for p in featured)
+        cost = with_features - without
+        print(f"every class a feature class ({classes} classes): parse alone {parse:.3f} s "
+              f"(baseline), index pass {without:.3f} s without feature classes and "
+              f"{with_features:.3f} s with them, feature classes {cost:.3f} s, "
+              f"ratio parse/feature classes {parse / cost:.1f}x")
+
+
 def main():
     paths = [str(p) for p in compare.corpus_files()]
     root = str(compare.DEFAULT_CORPUS)
@@ -118,6 +167,7 @@ def main():
               f"{int(native['feature_classes'])} feature classes), extraction/parse "
               f"{native['extract_seconds'] / parse_only:.2f} (target < 1); whole "
               f"{native['index_seconds']:.3f} s")
+    feature_class_cost(paths)
     lookups()
     return 0
 
