@@ -1,12 +1,16 @@
 """Indexes the small project in examples/project with tolvo_rs and prints what it finds."""
 import os
 import sys
+import time
 
 import tolvo_rs
 
-# The functions the demo looks up, by file relative to the project root.
+# The functions and feature classes the demo looks up, by file relative to the project root.
 FUNCTIONS = {
     "shop/resolvers.py": ["customer_name", "order_total", "order_events", "lookup"],
+}
+FEATURE_CLASSES = {
+    "shop/features.py": ["Customer", "Order"],
 }
 
 
@@ -45,6 +49,39 @@ def show_function(record):
           f"{place(record.body)}")
 
 
+def show_field(field, indent="      "):
+    print(f"{indent}{field.field_name} @ {place(field.field_name_location)}: annotation "
+          f"{place(field.annotation)}, value {place(field.feature_call)}, keywords "
+          f"{places(field.kwarg_names)}")
+    if field.comment is not None:
+        print(f"{indent}  comment {field.comment!r}; description {field.description!r}; owner "
+              f"{field.owner!r}; tags {field.tags}")
+
+
+def show_feature_class(record):
+    print(f"    feature class {record.module}.{record.class_name} @ "
+          f"{place(record.class_name_location)}, namespace {record.namespace!r}")
+    print(f"      definition line {place(record.class_definition_location)}; decorator "
+          f"{place(record.decorator_location)}; keywords {places(record.kwarg_names)}")
+    print("      source:")
+    for line in record.source.splitlines():
+        print(f"        | {line}")
+    print(f"      fields: {', '.join(sorted(record.fields))}")
+    for name in sorted(record.fields):
+        show_field(record.fields[name], indent="        ")
+    print(f"      annotated, in order: {', '.join(f.field_name for f in record.annotations)}")
+
+
+def warm(paths, root):
+    """A new index warmed by its background workers; a lookup of a name no file defines returns
+    once every file is computed, by the workers or by itself."""
+    start = time.perf_counter()
+    index = tolvo_rs.AstProjectIndex(paths, root)
+    index.nonblocking_start_index()
+    index.function_ast("no.such.module", "no_such_function")
+    return time.perf_counter() - start
+
+
 def main(root):
     root = os.path.abspath(root)
     paths = []
@@ -64,8 +101,12 @@ def main(root):
             bound = ", ".join(name if local == [name] else f"{name} as {'/'.join(local)}"
                               for name, local in sorted(names.items()))
             print(f"      from {imported_module} import {bound}")
+        for name in FEATURE_CLASSES.get(relative, []):
+            show_feature_class(index.feature_class_ast_in_file(path, name))
         for name in FUNCTIONS.get(relative, []):
             show_function(index.function_ast_in_file(path, name))
+    print(f"a new index over the {len(python_files)} files, warmed in the background, computed "
+          f"every file in {warm(python_files, root) * 1000:.2f} ms")
 
 
 if __name__ == "__main__":

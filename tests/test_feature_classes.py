@@ -300,6 +300,21 @@ def test_namespace(tmp_path, decorator, namespace, kwargs):
     assert class_properties(feature_class(tmp_path, text, "UserProfile")) == expected
 
 
+# A namespace written over several lines keeps the line breaks of its literal as the file wrote
+# them; a backslash before a line break removes the whole break.
+@pytest.mark.parametrize("newline,literal,namespace", [
+    ("\r\n", "'''a\r\nb'''", "a\r\nb"),
+    ("\r", "'''a\rb'''", "a\rb"),
+    ("\n", "'''a\nb'''", "a\nb"),
+    ("\r\n", "'a\\\r\nb'", "ab"),
+    ("\r\n", "r'''a\\\r\nb'''", "a\\\r\nb"),
+])
+def test_namespace_keeps_line_breaks_as_written(tmp_path, newline, literal, namespace):
+    text = newline.join(IMPORT.splitlines() + [f"@features(name={literal})", "class A:",
+                                                "    x: int", ""])
+    assert feature_class(tmp_path, text, "A").namespace == namespace
+
+
 @pytest.mark.parametrize("class_name,namespace", [
     ("UserProfile", "user_profile"), ("XMLParser", "xml_parser"),
     ("already_snake", "already_snake"),
