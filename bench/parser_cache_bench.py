@@ -6,21 +6,14 @@
 - Memory: a cache holding every file, as a multiple of the source bytes (in a child process).
 """
 
-import ast
 import os
-import pathlib
 import subprocess
 import sys
 import tempfile
 import time
-import warnings
 
 import tolvo_rs
-
-REPO = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "parser" / "tools"))
-
-import compare  # noqa: E402
+from common import corpus_paths, cpython_parse_seconds, native_figures, per_call_ns
 
 ROUNDS = 3
 
@@ -53,60 +46,22 @@ def first_requests(paths):
     return time.perf_counter() - start
 
 
-def cpython_parses(paths):
-    start = time.perf_counter()
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        for path in paths:
-            with open(path, encoding="utf-8") as file:
-                text = file.read()
-            try:
-                ast.parse(text.removeprefix("\ufeff"))
-            except (SyntaxError, ValueError):
-                pass
-    return time.perf_counter() - start
-
-
-def per_call_ns(call, count=20000):
-    best = float("inf")
-    for _ in range(5):
-        start = time.perf_counter_ns()
-        for _ in range(count):
-            call()
-        best = min(best, (time.perf_counter_ns() - start) / count)
-    return best
-
-
 def read_file(path):
     with open(path, encoding="utf-8") as file:
         return file.read()
 
 
-def parser_alone_mb_s(paths):
-    binary = REPO / "build" / "bench" / "parser_throughput"
-    if not binary.exists():
-        return None
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as listing:
-        listing.write("\n".join(paths) + "\n")
-    try:
-        out = subprocess.run([str(binary), listing.name, "2"], check=True, capture_output=True,
-                             text=True).stdout
-    finally:
-        os.unlink(listing.name)
-    figures = dict(line.split() for line in out.splitlines())
-    return float(figures["bytes"]) / 1e6 / float(figures["seconds"])
-
-
 def main():
-    paths = [str(p) for p in compare.corpus_files()]
+    paths = corpus_paths()
     source_bytes = sum(os.path.getsize(p) for p in paths)
     mb = source_bytes / 1e6
     ours = baseline = float("inf")
     for _ in range(ROUNDS):  # alternated, so that machine load weighs on both alike
-        baseline = min(baseline, cpython_parses(paths))
+        baseline = min(baseline, cpython_parse_seconds(paths))
         ours = min(ours, first_requests(paths))
     print(f"corpus: {len(paths)} files, {mb:.1f} MB")
-    parser_alone = parser_alone_mb_s(paths)
+    alone_figures = native_figures("parser_throughput", paths, 2)
+    parser_alone = alone_figures and alone_figures["bytes"] / 1e6 / alone_figures["seconds"]
     alone = f"; our parser alone {parser_alone:.1f} MB/s, ratio {parser_alone / (mb / baseline):.1f}x" \
         if parser_alone else ""
     print(f"first requests: ast.parse(open().read()) {mb / baseline:.1f} MB/s (baseline), "

@@ -11,22 +11,15 @@
   against a `dict` lookup.
 """
 
-import ast
 import os
 import pathlib
 import re
-import subprocess
 import sys
 import tempfile
 import time
-import warnings
 
 import tolvo_rs
-
-REPO = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "parser" / "tools"))
-
-import compare  # noqa: E402
+from common import CORPUS, REPO, corpus_paths, cpython_parse_seconds, native_figures, per_call_ns
 
 ROUNDS = 3
 PASS_TARGET = 25.0
@@ -38,44 +31,6 @@ def index_pass(paths, root):
     index = tolvo_rs.AstProjectIndex(paths, root)
     assert index.function_ast("no.such.module", "no_such_function") is None
     return time.perf_counter() - start
-
-
-def cpython_pass(paths):
-    start = time.perf_counter()
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        for path in paths:
-            with open(path, encoding="utf-8") as file:
-                text = file.read()
-            try:
-                ast.parse(text.removeprefix("\ufeff"))
-            except (SyntaxError, ValueError):
-                pass
-    return time.perf_counter() - start
-
-
-def native_breakdown(paths):
-    binary = REPO / "build" / "bench" / "index_throughput"
-    if not binary.exists():
-        return None
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as listing:
-        listing.write("\n".join(paths) + "\n")
-    try:
-        out = subprocess.run([str(binary), listing.name, str(ROUNDS)], check=True,
-                             capture_output=True, text=True).stdout
-    finally:
-        os.unlink(listing.name)
-    return {key: float(value) for key, value in (line.split() for line in out.splitlines())}
-
-
-def per_call_ns(call, count=50000):
-    best = float("inf")
-    for _ in range(5):
-        start = time.perf_counter_ns()
-        for _ in range(count):
-            call()
-        best = min(best, (time.perf_counter_ns() - start) / count)
-    return best
 
 
 def lookups():
@@ -146,19 +101,19 @@ def feature_class_cost(paths):
 
 
 def main():
-    paths = [str(p) for p in compare.corpus_files()]
-    root = str(compare.DEFAULT_CORPUS)
+    paths = corpus_paths()
+    root = str(CORPUS)
     mb = sum(os.path.getsize(p) for p in paths) / 1e6
     ours = baseline = float("inf")
     for _ in range(ROUNDS):  # alternated, so that machine load weighs on both alike
-        baseline = min(baseline, cpython_pass(paths))
+        baseline = min(baseline, cpython_parse_seconds(paths))
         ours = min(ours, index_pass(paths, root))
     ratio = baseline / ours
     print(f"corpus: {len(paths)} files, {mb:.1f} MB")
     print(f"index pass, one thread: ast.parse(open().read()) {baseline:.2f} s, "
           f"{mb / baseline:.1f} MB/s (baseline); AstProjectIndex {ours:.3f} s, {mb / ours:.1f} MB/s;"
           f" ratio {ratio:.1f}x (target >= {PASS_TARGET:.0f}x)")
-    native = native_breakdown(paths)
+    native = native_figures("index_throughput", paths, ROUNDS)
     if native:
         parse_only = native["parse_seconds"] - native["read_seconds"]
         print(f"native pass: read {native['read_seconds']:.3f} s, parse {parse_only:.3f} s "

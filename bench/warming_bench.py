@@ -7,16 +7,11 @@ at least 1.8 times faster than the cold pass on this machine's 2 cores.
 """
 
 import os
-import pathlib
 import sys
 import time
 
 import tolvo_rs
-
-REPO = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "parser" / "tools"))
-
-import compare  # noqa: E402
+from common import CORPUS, corpus_paths
 
 ROUNDS = 5
 TARGET = 1.8
@@ -33,8 +28,8 @@ def timed(paths, root, warm):
 
 
 def main():
-    paths = [str(p) for p in compare.corpus_files()]
-    root = str(compare.DEFAULT_CORPUS)
+    paths = corpus_paths()
+    root = str(CORPUS)
     mb = sum(os.path.getsize(p) for p in paths) / 1e6
     cold = warm = float("inf")
     for _ in range(ROUNDS):  # alternated, so that machine load weighs on both alike

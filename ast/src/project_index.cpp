@@ -54,28 +54,27 @@ AstProjectIndex::Result AstProjectIndex::get_parsed_ast_file(std::string_view pa
   });
 }
 
-std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
-                                                         std::string_view name) const {
+std::optional<ResolverAST> AstProjectIndex::first_in_list(
+    std::vector<ResolverAST> ParsedAstFile::*records, std::string_view module,
+    std::string_view name) const {
   for (const std::string& path : *files_) {
     auto file = get_parsed_ast_file(path);
     if (!file) continue;
-    for (const ResolverAST& record : (*file)->functions) {
+    for (const ResolverAST& record : (**file).*records) {
       if (record.module == module && record.resolver_name == name) return record;
     }
   }
   return std::nullopt;
 }
 
+std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module,
+                                                         std::string_view name) const {
+  return first_in_list(&ParsedAstFile::functions, module, name);
+}
+
 std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module,
                                                          std::string_view name) const {
-  for (const std::string& path : *files_) {
-    auto file = get_parsed_ast_file(path);
-    if (!file) continue;
-    for (const ResolverAST& record : (*file)->resolvers) {
-      if (record.module == module && record.resolver_name == name) return record;
-    }
-  }
-  return std::nullopt;
+  return first_in_list(&ParsedAstFile::resolvers, module, name);
 }
 
 std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(std::string_view module,

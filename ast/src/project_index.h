@@ -77,6 +77,11 @@ class AstProjectIndex {
                   std::shared_ptr<AstProjectIndexInner> inner)
       : files_(std::move(files)), inner_(std::move(inner)) {}
 
+  // The first record of `records` of any file of the list, in list order, with that module and
+  // name.
+  std::optional<ResolverAST> first_in_list(std::vector<ResolverAST> ParsedAstFile::*records,
+                                           std::string_view module, std::string_view name) const;
+
   // Worker `worker` of `workers`: computes the positions worker, worker + workers, ... of the list.
   void warm(size_t workers, size_t worker) const;
 
