@@ -83,8 +83,9 @@ PyObject* get_parsed_file(PyObject* self, PyObject* const* args, Py_ssize_t narg
     const ast::AstFileParserCache& cache = object->native;
     // Only native values cross into the released stretch: the view of the path (kept alive by
     // the caller's argument) and the cache handle; the result is a native value too.
-    auto parsed = without_interpreter_lock([&] { return cache.get_parsed_file(path); });
-    if (!parsed) throw_value_error(parsed.error());
+    InterpreterThread thread;
+    auto parsed = thread.without_lock([&] { return cache.get_parsed_file(path); });
+    if (!parsed) throw_value_error(parsed.error().message);
     const ast::ParsedFileCache& record = **parsed;
     PyRef path_text = PyRef::steal(to_str(record.path()));
     PyRef source = PyRef::steal(to_str(record.source()));

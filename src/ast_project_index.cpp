@@ -44,8 +44,8 @@ PyObject* project_index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
 }
 
 // One lookup: two text arguments read in place, the native lookup with the interpreter lock held
-// (it may parse files and wait on a worker's file, neither of which calls into Python), and a new
-// record object or None.
+// while it parses files (released only while it waits for a file that another thread computes),
+// and a new record object or None.
 template <const Signature& signature, auto lookup>
 PyObject* lookup_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                        PyObject* kwnames) {
@@ -56,6 +56,7 @@ PyObject* lookup_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
     SharedAccess access(object->operations);
     std::string_view first = text_argument(slots[0], signature.parameters[0]);
     std::string_view second = text_argument(slots[1], signature.parameters[1]);
+    InterpreterThread thread;
     auto found = (object->native.*lookup)(first, second);
     if (!found) return Py_NewRef(Py_None);
     return new_record_object(std::move(*found));
@@ -109,10 +110,17 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Nobody can look the index up once its object is gone, so its workers stop after their current
+// file instead of warming the rest for nobody; they hold the state until then.
+void project_index_dealloc(PyObject* self) {
+  object_of<AstProjectIndex>(self)->native.stop_warming();
+  dealloc_object<AstProjectIndex>(self);
+}
+
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("AstProjectIndex(files, project_root, filesystem=None)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(project_index_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_object<AstProjectIndex>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(project_index_dealloc)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };

@@ -69,10 +69,39 @@ void throw_io_error(std::string_view message) { throw_error(PyExc_OSError, messa
 
 PyObject* made(PyObject* object) {
   if (object == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw PythonErrorSet{};
     PyErr_WriteUnraisable(nullptr);
     throw utils::InternalFault("the interpreter could not make a value");
   }
   return object;
+}
+
+void raise_transient(const ast::TransientFailure& failure) {
+  if (dynamic_cast<const ast::Interrupted*>(&failure) != nullptr) {
+    if (!PyErr_Occurred()) raise_panic("a signal handler failed without an exception");
+    return;
+  }
+  PyErr_SetString(PyExc_RecursionError, failure.what());
+}
+
+bool InterpreterThread::run_signal_handlers() {
+  if (released_ == nullptr) return PyErr_CheckSignals() == 0;
+  PyEval_RestoreThread(released_);
+  int failed = PyErr_CheckSignals();
+  released_ = PyEval_SaveThread();
+  return failed == 0;
+}
+
+void InterpreterThread::suspend() {
+  if (released_ != nullptr) return;  // already released around the whole native call
+  released_ = PyEval_SaveThread();
+  suspended_ = true;
+}
+
+void InterpreterThread::resume() {
+  if (!suspended_) return;
+  suspended_ = false;
+  PyEval_RestoreThread(std::exchange(released_, nullptr));
 }
 
 void abort_uncaught() {

@@ -2,13 +2,18 @@
 
 #include "src/py_ref.h"
 
+#include <cxxabi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "ast/src/host_thread.h"
+#include "ast/src/transient.h"
 #include "utils/src/fault.h"
 
 namespace tolvo::bindings {
@@ -34,23 +39,35 @@ void raise_panic(std::string_view message);
 [[noreturn]] void throw_io_error(std::string_view message);
 
 // Checks an object the interpreter was asked to make (a str, int, tuple, list or dict): when it
-// could not, the pending exception goes to the unraisable hook and the call fails as a fault.
+// could not for want of memory, its MemoryError ends the call; otherwise the pending exception
+// goes to the unraisable hook and the call fails as a fault.
 PyObject* made(PyObject* object);
+
+// Sets the exception of a transient failure: RecursionError for a thread's stack running low, and
+// for a signal handler that raised, its exception (already pending).
+void raise_transient(const ast::TransientFailure& failure);
 
 // Prints the message and aborts; for faults that cannot be raised.
 [[noreturn]] void abort_uncaught();
 
 // The call boundary of every entry point: runs `body` and turns what it throws into the
-// interpreter's convention. `failure` is what the entry returns on error (NULL or -1).
+// interpreter's convention. `failure` is what the entry returns on error (NULL or -1). It is not
+// noexcept: a daemon thread that takes the interpreter lock back while the interpreter shuts down
+// is ended by pthread_exit, whose unwinding must pass.
 template <typename Result, typename Body>
-Result call_boundary(Result failure, Body&& body) noexcept {
+Result call_boundary(Result failure, Body&& body) {
   try {
     return body();
   } catch (const PythonErrorSet&) {
     return failure;
   } catch (const std::bad_alloc&) {
-    std::fputs("tolvo_rs: out of memory\n", stderr);
-    std::abort();
+    PyErr_NoMemory();
+    return failure;
+  } catch (const ast::TransientFailure& transient) {
+    raise_transient(transient);
+    return failure;
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (const std::exception& fault) {
     raise_panic(fault.what());
     return failure;
@@ -64,13 +81,49 @@ Result call_boundary(Result failure, Body&& body) noexcept {
 // unwinding included. Code inside must not touch any Python object.
 class ReleasedInterpreterLock {
  public:
-  ReleasedInterpreterLock() : state_(PyEval_SaveThread()) {}
-  ~ReleasedInterpreterLock() { PyEval_RestoreThread(state_); }
+  ReleasedInterpreterLock() : ReleasedInterpreterLock(own_state_) {}
+  // Keeps the thread's state in `state` while the lock is released, for code inside that takes the
+  // lock back for a moment; `state` is null again once the lock is taken back for good.
+  explicit ReleasedInterpreterLock(PyThreadState*& state) : state_(state) {
+    state_ = PyEval_SaveThread();
+  }
+  // Taking the lock back may end a daemon thread by unwinding, hence noexcept(false).
+  ~ReleasedInterpreterLock() noexcept(false) {
+    PyEval_RestoreThread(std::exchange(state_, nullptr));
+  }
   ReleasedInterpreterLock(const ReleasedInterpreterLock&) = delete;
   ReleasedInterpreterLock& operator=(const ReleasedInterpreterLock&) = delete;
 
  private:
-  PyThreadState* state_;
+  PyThreadState* own_state_ = nullptr;
+  PyThreadState*& state_;
+};
+
+// The interpreter as the host of a call that reads files or waits for them. For the call's life it
+// is the calling thread's host: an interrupted read runs the interpreter's signal handlers (taking
+// the lock for it where it was released), and a wait for a file that another thread computes
+// releases the lock until the file is done.
+class InterpreterThread final : public ast::HostThread {
+ public:
+  InterpreterThread() : scope_(this) {}
+  InterpreterThread(const InterpreterThread&) = delete;
+  InterpreterThread& operator=(const InterpreterThread&) = delete;
+
+  // Runs `work` with the interpreter lock released and returns its native result.
+  template <typename Work>
+  auto without_lock(Work&& work) {
+    ReleasedInterpreterLock released(released_);
+    return work();
+  }
+
+  bool run_signal_handlers() override;
+  void suspend() override;
+  void resume() override;
+
+ private:
+  PyThreadState* released_ = nullptr;  // set while the lock is released
+  bool suspended_ = false;             // released by suspend(), not by without_lock
+  ast::HostThreadScope scope_;
 };
 
 // Runs `work` with the interpreter lock released and returns its native result.

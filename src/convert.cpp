@@ -97,7 +97,10 @@ std::vector<std::string> text_list_argument(PyObject* object, const char* param)
   std::vector<std::string> texts;
   Py_ssize_t length = PyObject_Length(object);
   if (length < 0) {
-    PyErr_Clear();  // the length only sizes the list
+    // The length only sizes the list, so its error is dropped; but a KeyboardInterrupt, a
+    // SystemExit or a PanicException is not an error of the length.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw_pending_error();
+    PyErr_Clear();
   } else {
     // An exact list or tuple holds its items already; any other sequence, subclasses of list and
     // tuple included, may report a length it never yields (an overridden __len__), so its hint is

@@ -2,6 +2,7 @@
 // fixed order and lists each in __all__.
 #include "src/py_ref.h"
 
+#include "ast/src/project_index.h"
 #include "src/boundary.h"
 #include "src/convert.h"
 #include "src/registry.h"
@@ -69,6 +70,9 @@ int exec_module(PyObject* module) {
   return call_boundary(-1, [&] {
     if (module == nullptr) throw_pending_error();
     if (!PyModule_Check(module)) throw_not_instance_of(module, "module");
+    // Made now, with the interpreter lock held, so that no thread of ours is ever inside their
+    // first initialisation when the process forks.
+    ast::initialise_once_only_state();
     for (const char* name : kClassOrder) {
       if (auto make_type = registered_class(name)) register_class(module, name, make_type);
     }

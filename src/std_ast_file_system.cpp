@@ -35,7 +35,8 @@ PyObject* read_to_string(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     SharedAccess access(object->operations);
     std::string_view path = text_argument(slots[0], "path");
     const ast::StdAstFileSystem& file_set = *object->native;
-    auto text = without_interpreter_lock([&] { return file_set.read_to_string(path); });
+    InterpreterThread thread;
+    auto text = thread.without_lock([&] { return file_set.read_to_string(path); });
     if (!text) throw_io_error(text.error().text);
     return to_str(*text);
   });

@@ -289,6 +289,41 @@ def test_any_object_for_any_parameter_raises_only_named_errors():
                 pass
 
 
+class RaisingLength:
+    """A sequence of ["a.py"] whose __len__ raises `error`."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __len__(self):
+        raise self.error
+
+    def __getitem__(self, index):
+        if index > 0:
+            raise IndexError(index)
+        return "a.py"
+
+
+def test_an_error_asking_the_length_is_dropped():
+    for error in (ValueError("no length"), RuntimeError("no length"), MemoryError()):
+        assert FS(RaisingLength(error)).all_files() == ["a.py"]
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3), GeneratorExit()],
+                         ids=lambda e: type(e).__name__)
+def test_what_is_not_an_exception_passes_on_from_the_length(error):
+    with pytest.raises(type(error)):
+        FS(RaisingLength(error))
+
+
+def test_a_panic_from_the_length_passes_on(panic_exception_type, capfd):
+    with pytest.raises(BaseException) as raised:
+        FS(RaisingLength(panic_exception_type("from __len__")))
+    assert type(raised.value).__name__ == "PanicException"
+    assert str(raised.value) == "from __len__"
+    capfd.readouterr()
+
+
 def test_panic_exception_from_python_code_continues_as_fault(panic_exception_type, capfd):
     assert issubclass(panic_exception_type, BaseException)
     assert not issubclass(panic_exception_type, Exception)

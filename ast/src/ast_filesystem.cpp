@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
+#include "ast/src/host_thread.h"
 #include "ast/src/path_components.h"
+#include "ast/src/transient.h"
 
 namespace tolvo::ast {
 namespace {
@@ -32,19 +32,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// Grows the read buffer. The size comes from the file, not from us: a file larger than the memory
-// the process may use fails its read like any other I/O error instead of ending the process.
-bool resize_buffer(std::string& buffer, size_t size) {
-  try {
-    buffer.resize(size);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 bool has_python_extension(std::string_view path) {
@@ -52,6 +39,17 @@ bool has_python_extension(std::string_view path) {
   if (!last_path_component(path, &last) || last.kind != PathComponent::Kind::kNormal) return false;
   std::string_view extension;
   return component_extension(last.text, &extension) && extension == "py";
+}
+
+IoError os_error(int error_number) {
+  bool transient = error_number == EMFILE || error_number == ENFILE || error_number == ENOMEM ||
+                   error_number == EAGAIN;
+  return IoError{os_error_text(error_number), transient};
+}
+
+void on_interrupted_call() {
+  HostThread* host = current_host_thread();
+  if (host != nullptr && !host->run_signal_handlers()) throw Interrupted();
 }
 
 std::string os_error_text(int error_number) {
@@ -114,8 +112,12 @@ std::expected<std::string, IoError> StdAstFileSystem::read_to_string(std::string
     return std::unexpected(IoError{"file name contained an unexpected NUL byte"});
   }
   std::string name(path);
-  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::unexpected(IoError{os_error_text(errno)});
+  int opened;
+  while ((opened = ::open(name.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    on_interrupted_call();
+  }
+  FileDescriptor fd(opened);
+  if (fd.get() < 0) return std::unexpected(os_error(errno));
 
   std::string text;
   struct stat info;
@@ -124,18 +126,19 @@ std::expected<std::string, IoError> StdAstFileSystem::read_to_string(std::string
     expected_size = static_cast<size_t>(info.st_size);
   }
   // One byte beyond the expected size lets the first read reach end of file; the size is only a
-  // hint, since the file may change while it is read or be a pipe.
-  if (!resize_buffer(text, expected_size + 1))
-    return std::unexpected(IoError{os_error_text(ENOMEM)});
+  // hint, since the file may change while it is read or be a pipe. A file larger than the memory
+  // the process may use throws std::bad_alloc here, like any allocation.
+  text.resize(expected_size + 1);
   size_t used = 0;
   for (;;) {
-    if (used == text.size() && !resize_buffer(text, std::max<size_t>(text.size() * 2, 64 * 1024))) {
-      return std::unexpected(IoError{os_error_text(ENOMEM)});
-    }
+    if (used == text.size()) text.resize(std::max<size_t>(text.size() * 2, 64 * 1024));
     ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(IoError{os_error_text(errno)});
+      if (errno == EINTR) {
+        on_interrupted_call();
+        continue;
+      }
+      return std::unexpected(os_error(errno));
     }
     if (n == 0) break;
     used += static_cast<size_t>(n);

@@ -1,12 +1,23 @@
 #include "ast/src/ast_filesystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <thread>
+
+#include "ast/src/host_thread.h"
+#include "ast/src/transient.h"
 
 namespace tolvo::ast {
 namespace {
@@ -90,6 +101,116 @@ TEST_F(ReadToStringTest, ReportsOperatingSystemErrors) {
 TEST_F(ReadToStringTest, ReadsUnlistedPaths) {
   StdAstFileSystem fs({"other.py"});
   EXPECT_EQ(fs.read_to_string(write("notes.txt", "hello")).value(), "hello");
+}
+
+TEST(OsErrorTest, StatesOfTheProcessAreTransient) {
+  for (int error : {EMFILE, ENFILE, ENOMEM, EAGAIN}) EXPECT_TRUE(os_error(error).transient) << error;
+  for (int error : {ENOENT, EACCES, EISDIR, EIO, ENOTDIR}) {
+    EXPECT_FALSE(os_error(error).transient) << error;
+  }
+  EXPECT_EQ(os_error(EMFILE).text, "Too many open files (os error 24)");
+}
+
+// A host whose signal handlers say `go_on` (or raise, when false), counting their runs.
+class ScriptedHost final : public HostThread {
+ public:
+  explicit ScriptedHost(bool go_on) : go_on_(go_on) {}
+  bool run_signal_handlers() override {
+    runs.fetch_add(1);
+    return go_on_;
+  }
+  void suspend() override {}
+  void resume() override {}
+
+  std::atomic<int> runs{0};
+
+ private:
+  bool go_on_;
+};
+
+// A FIFO read on a thread of its own while SIGUSR1, whose handler does not restart system calls,
+// keeps interrupting it.
+class InterruptedReadTest : public ReadToStringTest {
+ protected:
+  void SetUp() override {
+    ReadToStringTest::SetUp();
+    fifo_ = (dir_ / "pipe.py").string();
+    ASSERT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+    struct sigaction action = {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous_), 0);
+  }
+  void TearDown() override {
+    sigaction(SIGUSR1, &previous_, nullptr);
+    ReadToStringTest::TearDown();
+  }
+
+  // Starts the read of the FIFO with `host` as the reading thread's host.
+  void start_read(HostThread* host) {
+    reader_ = std::thread([this, host] {
+      HostThreadScope scope(host);
+      try {
+        result_ = StdAstFileSystem({}).read_to_string(fifo_);
+      } catch (const Interrupted&) {
+        interrupted_ = true;
+      }
+      done_.store(true);
+    });
+  }
+
+  // Interrupts the reader until `enough` holds or the reader is done.
+  template <typename Condition>
+  void interrupt_until(Condition enough) {
+    while (!enough() && !done_.load()) {
+      pthread_kill(reader_.native_handle(), SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  void write_fifo(const std::string& text) {
+    int fd = ::open(fifo_.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  }
+
+  std::string fifo_;
+  struct sigaction previous_ = {};
+  std::thread reader_;
+  std::atomic<bool> done_{false};
+  bool interrupted_ = false;
+  std::optional<std::expected<std::string, IoError>> result_;
+};
+
+TEST_F(InterruptedReadTest, AHandlerThatRaisesEndsTheRead) {
+  ScriptedHost host(false);
+  start_read(&host);
+  interrupt_until([&] { return false; });
+  reader_.join();
+  EXPECT_TRUE(interrupted_);
+  EXPECT_EQ(host.runs.load(), 1);
+}
+
+TEST_F(InterruptedReadTest, OtherwiseTheReadGoesOn) {
+  ScriptedHost host(true);
+  start_read(&host);
+  interrupt_until([&] { return host.runs.load() >= 2; });
+  write_fifo("x = 1\n");
+  reader_.join();
+  ASSERT_TRUE(result_.has_value());
+  EXPECT_EQ(result_->value(), "x = 1\n");
+}
+
+TEST_F(InterruptedReadTest, AThreadWithoutAHostRetries) {
+  start_read(nullptr);
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  interrupt_until([&] { return std::chrono::steady_clock::now() > until; });
+  write_fifo("y = 2\n");
+  reader_.join();
+  ASSERT_TRUE(result_.has_value());
+  EXPECT_EQ(result_->value(), "y = 2\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 #include <pthread.h>
+#include <signal.h>
 
 #include <memory>
 
@@ -26,6 +27,24 @@ class ThreadAttributes {
  private:
   pthread_attr_t attr_;
   int error_;
+};
+
+// Blocks every asynchronous signal on the calling thread for the scope's life; a thread started
+// meanwhile inherits the mask. Faults raised by an instruction stay deliverable.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&blocked, fault);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
 };
 
 // The forced unwind carries no object, so its handler binds a null reference that is never read;
@@ -55,8 +74,13 @@ std::expected<void, std::string> spawn_detached_thread(std::function<void()> bod
   if (error != 0) return std::unexpected(os_error_text(error));
   auto owned = std::make_unique<std::function<void()>>(std::move(body));
   pthread_t thread;
-  // pthread functions return their error number instead of setting errno.
-  error = pthread_create(&thread, attributes.get(), run_body, owned.get());
+  {
+    // The thread starts with asynchronous signals blocked, so that they go to the host's threads,
+    // whose handlers are there to see them.
+    SignalsBlocked blocked;
+    // pthread functions return their error number instead of setting errno.
+    error = pthread_create(&thread, attributes.get(), run_body, owned.get());
+  }
   if (error != 0) return std::unexpected(os_error_text(error));
   owned.release();  // the thread owns it now
   return {};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -85,6 +86,28 @@ TEST(SpawnDetachedThreadTest, ThreadHasTheWorkerStackAndIsDetached) {
   ASSERT_TRUE(countdown->wait());
   EXPECT_EQ(seen->stack_size, 2u * 1024 * 1024);
   EXPECT_EQ(seen->detach_state, PTHREAD_CREATE_DETACHED);
+}
+
+// Signals go to the host's threads, whose handlers are there to run; faults of an instruction stay
+// deliverable. The caller's own mask is left as it was.
+TEST(SpawnDetachedThreadTest, ThreadBlocksAsynchronousSignalsOnly) {
+  auto countdown = std::make_shared<Countdown>(1);
+  auto mask = std::make_shared<sigset_t>();
+  auto spawned = spawn_detached_thread([countdown, mask] {
+    pthread_sigmask(SIG_BLOCK, nullptr, mask.get());
+    countdown->count_down();
+  });
+  ASSERT_TRUE(spawned.has_value()) << spawned.error();
+  ASSERT_TRUE(countdown->wait());
+  for (int signal : {SIGINT, SIGTERM, SIGALRM, SIGCHLD, SIGUSR1, SIGHUP}) {
+    EXPECT_TRUE(sigismember(mask.get(), signal)) << signal;
+  }
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    EXPECT_FALSE(sigismember(mask.get(), signal)) << signal;
+  }
+  sigset_t own;
+  pthread_sigmask(SIG_BLOCK, nullptr, &own);
+  EXPECT_FALSE(sigismember(&own, SIGINT));
 }
 
 // Had an exception escaped, the process would have ended before the body was destroyed.

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -33,6 +35,9 @@ class MemoryFileSystem final : public AstFileSystem {
       std::lock_guard<std::mutex> lock(mutex_);
       ++reads_by_path_[std::string(path)];
     }
+    if (before_read_) {
+      if (std::optional<IoError> error = before_read_(path)) return std::unexpected(*error);
+    }
     if (faulty_.contains(path))
       throw utils::InternalFault("deliberate fault reading " + std::string(path));
     auto found = texts_.find(path);
@@ -47,6 +52,11 @@ class MemoryFileSystem final : public AstFileSystem {
 
   // Makes all_files fail from now on.
   void fail_listing() { fail_listing_ = true; }
+  // Runs `hook` at the start of every read from now on: it may block, throw, or return the error
+  // the read fails with. Set before any read runs.
+  void before_read(std::function<std::optional<IoError>(std::string_view)> hook) {
+    before_read_ = std::move(hook);
+  }
   int reads() const { return reads_.load(); }
   int reads(std::string_view path) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -59,6 +69,7 @@ class MemoryFileSystem final : public AstFileSystem {
   std::vector<std::string> listed_;
   std::set<std::string, std::less<>> faulty_;
   bool fail_listing_ = false;
+  std::function<std::optional<IoError>(std::string_view)> before_read_;
   mutable std::atomic<int> reads_{0};
   mutable std::mutex mutex_;
   mutable std::map<std::string, int, std::less<>> reads_by_path_;

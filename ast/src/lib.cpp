@@ -1,6 +1,7 @@
 #include "ast/src/lib.h"
 
 #include "ast/src/path_components.h"
+#include "ast/src/transient.h"
 #include "parser/src/parser.h"
 
 namespace tolvo::ast {
@@ -109,12 +110,14 @@ AstFileParserCache::Result AstFileParserCache::get_parsed_file(std::string_view 
   return inner_->parse_entries.get(path, [&]() -> Result {
     auto text = inner_->filesystem->read_to_string(path);
     if (!text) {
-      return std::unexpected("Failed to read " + std::string(path) + ": " + text.error().text);
+      return std::unexpected(FileFailure{
+          "Failed to read " + std::string(path) + ": " + text.error().text, text.error().transient});
     }
     auto module = parser::parse_module(*text);
     if (!module) {
-      return std::unexpected("Failed to parse " + std::string(path) + ": " +
-                             parser::display_text(module.error()));
+      if (module.error().thread_stack_exhausted) throw ThreadStackExhausted();
+      return std::unexpected(FileFailure{"Failed to parse " + std::string(path) + ": " +
+                                         parser::display_text(module.error())});
     }
     // The module holds its own copy of the text; the one that was read goes here.
     text->clear();

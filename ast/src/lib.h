@@ -83,6 +83,9 @@ class AstFileParserCache {
 
   // The parsed file of `path` as requested, or "Failed to read {path}: {error}", "Failed to
   // parse {path}: {syntax error}" or a poisoned-lock message. Safe from any number of threads.
+  // Memory running out (std::bad_alloc), the calling thread's stack running low
+  // (ThreadStackExhausted) and a host's signal handler that raised (Interrupted) are thrown and
+  // leave nothing kept, as does a transient read error, which is returned.
   Result get_parsed_file(std::string_view path) const;
 
   // The file set's list, asked anew on every call.

@@ -96,7 +96,7 @@ TEST(ParserCacheTest, EachPathTextIsReadOnceAndKeepsItsResult) {
   auto files = memory_files();
   auto cache = AstFileParserCache::with_filesystem("/r", files);
   auto first = cache.get_parsed_file("a.py");
-  ASSERT_TRUE(first.has_value()) << first.error();
+  ASSERT_TRUE(first.has_value()) << first.error().message;
   EXPECT_EQ((*first)->path(), "a.py");
   EXPECT_EQ((*first)->source(), "from m import x\n");
   auto again = cache.get_parsed_file("a.py");
@@ -104,12 +104,12 @@ TEST(ParserCacheTest, EachPathTextIsReadOnceAndKeepsItsResult) {
   EXPECT_EQ(files->reads(), 1);
 
   auto missing = cache.get_parsed_file("gone.py");
-  EXPECT_EQ(missing.error(), "Failed to read gone.py: No such file or directory (os error 2)");
+  EXPECT_EQ(missing.error().message, "Failed to read gone.py: No such file or directory (os error 2)");
   auto bad = cache.get_parsed_file("bad.py");
   ASSERT_FALSE(bad.has_value());
-  EXPECT_TRUE(bad.error().starts_with("Failed to parse bad.py: ")) << bad.error();
-  EXPECT_EQ(cache.get_parsed_file("gone.py").error(), missing.error());
-  EXPECT_EQ(cache.get_parsed_file("bad.py").error(), bad.error());
+  EXPECT_TRUE(bad.error().message.starts_with("Failed to parse bad.py: ")) << bad.error().message;
+  EXPECT_EQ(cache.get_parsed_file("gone.py").error().message, missing.error().message);
+  EXPECT_EQ(cache.get_parsed_file("bad.py").error().message, bad.error().message);
   EXPECT_EQ(files->reads(), 3) << "failures are cached like records";
 }
 
@@ -131,7 +131,7 @@ TEST(ParserCacheTest, AFaultPoisonsItsEntryOnlyAndReachesItsCaller) {
   auto files = memory_files({"b.py"});
   auto cache = AstFileParserCache::with_filesystem("/r", files);
   EXPECT_THROW(cache.get_parsed_file("b.py"), utils::InternalFault);
-  EXPECT_EQ(cache.get_parsed_file("b.py").error(), "AST parse cache lock poisoned for b.py");
+  EXPECT_EQ(cache.get_parsed_file("b.py").error().message, "AST parse cache lock poisoned for b.py");
   EXPECT_EQ(files->reads(), 1) << "a poisoned entry is never computed again";
   EXPECT_TRUE(cache.get_parsed_file("a.py").has_value());
 }

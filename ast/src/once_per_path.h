@@ -1,23 +1,38 @@
 // The shape both caches of the indexing share: one result per distinct path text, computed once
-// however many threads ask at the same time, and kept, failures included, for the cache's life.
+// however many threads ask at the same time, and kept, failures of the file included, for the
+// cache's life.
 #pragma once
 
+#include <atomic>
+#include <exception>
 #include <expected>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "ast/src/host_thread.h"
 #include "ast/src/poisonable_lock.h"
 #include "ast/src/text_map.h"
+#include "ast/src/transient.h"
 
 namespace tolvo::ast {
+
+// A failed request for one path: its message, and whether it is true of the file (kept, and
+// returned again to every later request) or only of the moment (a descriptor limit reached, say),
+// in which case a later request computes again.
+struct FileFailure {
+  std::string message;
+  bool transient = false;
+};
 
 template <typename Record>
 class OncePerPathCache {
  public:
-  // A shared handle on the immutable record, or a failure message.
-  using Result = std::expected<std::shared_ptr<const Record>, std::string>;
+  // A shared handle on the immutable record, or the failure.
+  using Result = std::expected<std::shared_ptr<const Record>, FileFailure>;
 
   // `map_poisoned` is the whole message for a poisoned map lock; `entry_poisoned` is followed by
   // the path for a poisoned entry.
@@ -27,17 +42,44 @@ class OncePerPathCache {
   OncePerPathCache& operator=(const OncePerPathCache&) = delete;
 
   // The stored result for `path`; on the first request, `compute()` runs with the entry's mutex
-  // held (and no other lock of this cache), and what it returns is stored. A thread that asks
-  // while another computes waits for it. An exception out of `compute` leaves the entry empty and
-  // poisoned and travels on to the caller.
+  // held (and no other lock of this cache), and what it returns is stored unless it is a transient
+  // failure. A thread that asks while another computes waits for it, letting its host's other
+  // threads run meanwhile. An internal fault out of `compute` leaves the entry empty and poisoned
+  // and travels on to the caller; a transient failure (std::bad_alloc, TransientFailure) leaves it
+  // empty and unpoisoned and travels on once the entry is released.
   template <typename Compute>
   Result get(std::string_view path, Compute&& compute) {
     std::shared_ptr<Entry> entry;
     if (std::optional<Result> failure = find_or_insert(path, &entry)) return std::move(*failure);
-    PoisonableMutex::Guard guard(entry->mutex);
-    if (guard.poisoned()) return std::unexpected(entry_poisoned_ + std::string(path));
-    if (!entry->result) entry->result.emplace(compute());
-    return *entry->result;
+    for (;;) {
+      std::exception_ptr transient;
+      {
+        PoisonableMutex::Guard guard(entry->mutex, std::try_to_lock);
+        if (guard.owns_lock()) {
+          // Transient failures leave the guard's scope by return, so that they poison nothing.
+          try {
+            if (guard.poisoned()) return poisoned(path);
+            if (const Result* stored = entry->result.load(std::memory_order_acquire)) {
+              return *stored;
+            }
+            ComputingScope computing;
+            Result computed = compute();
+            if (computed || !computed.error().transient) {
+              entry->result.store(new Result(computed), std::memory_order_release);
+            }
+            return computed;
+          } catch (const std::bad_alloc&) {
+            transient = std::current_exception();
+          } catch (const TransientFailure&) {
+            transient = std::current_exception();
+          }
+        }
+      }
+      if (transient) std::rethrow_exception(transient);
+      if (std::optional<Result> done = wait_for(*entry, path)) return std::move(*done);
+      // The thread that held the entry left no result, having failed for a reason of its own
+      // moment: this request computes it.
+    }
   }
 
   // The number of entries, for tests.
@@ -48,29 +90,81 @@ class OncePerPathCache {
 
  private:
   struct Entry {
+    Entry() = default;
+    ~Entry() { delete result.load(std::memory_order_relaxed); }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
     PoisonableMutex mutex;
-    std::optional<Result> result;  // empty until the first computation ends; then never changed
+    // Null until the first computation whose result holds for the file ends; then never changed.
+    // Published whole, so that a child forked meanwhile sees all of it or nothing.
+    std::atomic<const Result*> result{nullptr};
   };
+
+  Result poisoned(std::string_view path) const {
+    return std::unexpected(FileFailure{entry_poisoned_ + std::string(path)});
+  }
+
+  // Blocks until the thread computing `entry` releases it and returns what it left: its result, or
+  // the poisoned message; nothing when it left neither.
+  std::optional<Result> wait_for(Entry& entry, std::string_view path) {
+    HostThread* host = host_thread_for_wait();
+    if (host != nullptr) host->suspend();
+    std::optional<Result> done;
+    std::exception_ptr transient;
+    {
+      PoisonableMutex::Guard guard(entry.mutex);
+      try {
+        if (guard.poisoned()) {
+          done = poisoned(path);
+        } else if (const Result* stored = entry.result.load(std::memory_order_acquire)) {
+          done = *stored;
+        }
+      } catch (const std::bad_alloc&) {
+        transient = std::current_exception();
+      }
+    }
+    // The host's lock is taken back only now, with no entry held.
+    if (host != nullptr) host->resume();
+    if (transient) std::rethrow_exception(transient);
+    return done;
+  }
 
   // Sets `*entry` to the path's entry, inserted empty on the first request; the map lock is
   // released before the caller takes the entry's mutex. Returns the message of a poisoned lock.
+  // Memory running out leaves the map as it was and the lock unpoisoned.
   std::optional<Result> find_or_insert(std::string_view path, std::shared_ptr<Entry>* entry) {
+    bool poisoned;
     {
       PoisonableSharedMutex::ReadGuard guard(lock_);
-      if (guard.poisoned()) return std::unexpected(std::string(map_poisoned_));
-      auto found = entries_.find(path);
-      if (found != entries_.end()) {
-        *entry = found->second;
-        return std::nullopt;
+      poisoned = guard.poisoned();
+      if (!poisoned) {
+        auto found = entries_.find(path);
+        if (found != entries_.end()) {
+          *entry = found->second;
+          return std::nullopt;
+        }
       }
     }
-    PoisonableSharedMutex::WriteGuard guard(lock_);
-    if (guard.poisoned()) return std::unexpected(std::string(map_poisoned_));
-    auto found = entries_.find(path);
-    if (found == entries_.end()) {
-      found = entries_.emplace(std::string(path), std::make_shared<Entry>()).first;
+    if (!poisoned) {
+      // Made before the lock is taken, so that the writer holds it for the insertion alone.
+      auto fresh = std::make_shared<Entry>();
+      std::string key(path);
+      std::exception_ptr transient;
+      {
+        PoisonableSharedMutex::WriteGuard guard(lock_);
+        poisoned = guard.poisoned();
+        if (!poisoned) {
+          try {
+            *entry = entries_.try_emplace(std::move(key), std::move(fresh)).first->second;
+          } catch (const std::bad_alloc&) {
+            transient = std::current_exception();
+          }
+        }
+      }
+      if (transient) std::rethrow_exception(transient);
     }
-    *entry = found->second;
+    if (poisoned) return std::unexpected(FileFailure{map_poisoned_});
     return std::nullopt;
   }
 

@@ -1,14 +1,42 @@
-// Locks that remember a holder unwound by an exception. An internal fault thrown while a lock is
-// held leaves the state it guards half computed; marking the lock poisoned lets every later
-// holder refuse that state instead of trusting it. The mark is never cleared.
+// Locks that remember a holder unwound by an exception, and that a forked child can use. An
+// internal fault thrown while a lock is held leaves the state it guards half computed; marking the
+// lock poisoned lets every later holder refuse that state instead of trusting it. The mark is never
+// cleared.
+//
+// fork() copies a lock held by a thread that does not exist in the child. An entry's mutex may be
+// held for as long as a file takes to read (a FIFO may never answer), so a fork cannot wait for it:
+// the mutex records the fork generation of its holder, and a child takes a mutex held in an
+// earlier generation as free. A map lock is held only for a lookup or an insertion, so a fork waits
+// for it instead, which also keeps the child from inheriting a map half changed.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
 
 namespace tolvo::ast {
+
+// A mutual-exclusion lock on one futex word: its state in the low two bits (0 free, 1 held, 2 held
+// with sleepers) and its holder's fork generation above them.
+class ForkAwareMutex {
+ public:
+  ForkAwareMutex() = default;
+  ForkAwareMutex(const ForkAwareMutex&) = delete;
+  ForkAwareMutex& operator=(const ForkAwareMutex&) = delete;
+
+  // Takes the lock if it is free (or was held by a thread of a process before a fork).
+  bool try_lock();
+  // Blocks until the lock is held.
+  void lock();
+  void unlock();
+
+ private:
+  void lock_contended();
+
+  std::atomic<uint32_t> word_{0};
+};
 
 // A mutex whose guard marks it poisoned when the guard is destroyed by unwinding.
 class PoisonableMutex {
@@ -17,10 +45,16 @@ class PoisonableMutex {
    public:
     // Blocks until the mutex is held.
     explicit Guard(PoisonableMutex& mutex)
-        : mutex_(mutex), exceptions_at_entry_(std::uncaught_exceptions()) {
+        : mutex_(mutex), exceptions_at_entry_(std::uncaught_exceptions()), owns_(true) {
       mutex_.mutex_.lock();
     }
+    // Takes the mutex only if that needs no wait; owns_lock() tells.
+    Guard(PoisonableMutex& mutex, std::try_to_lock_t)
+        : mutex_(mutex),
+          exceptions_at_entry_(std::uncaught_exceptions()),
+          owns_(mutex_.mutex_.try_lock()) {}
     ~Guard() {
+      if (!owns_) return;
       if (std::uncaught_exceptions() > exceptions_at_entry_) {
         mutex_.poisoned_.store(true, std::memory_order_relaxed);
       }
@@ -29,23 +63,31 @@ class PoisonableMutex {
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
+    bool owns_lock() const { return owns_; }
     // True when an earlier holder was unwound.
     bool poisoned() const { return mutex_.poisoned_.load(std::memory_order_relaxed); }
 
    private:
     PoisonableMutex& mutex_;
     int exceptions_at_entry_;
+    bool owns_;
   };
 
  private:
-  std::mutex mutex_;
+  ForkAwareMutex mutex_;
   std::atomic<bool> poisoned_{false};
 };
 
 // A reader-writer lock that a writer unwound by an exception marks poisoned. Readers never
-// poison it: they change nothing that could be left half done.
+// poison it: they change nothing that could be left half done. Every instance is known to the
+// process's fork handlers, which hold it for writing across a fork.
 class PoisonableSharedMutex {
  public:
+  PoisonableSharedMutex();
+  ~PoisonableSharedMutex();
+  PoisonableSharedMutex(const PoisonableSharedMutex&) = delete;
+  PoisonableSharedMutex& operator=(const PoisonableSharedMutex&) = delete;
+
   class ReadGuard {
    public:
     // Blocks until the lock is held for reading.
@@ -86,8 +128,13 @@ class PoisonableSharedMutex {
   };
 
  private:
+  friend struct ForkHandlers;
+
   std::shared_mutex mutex_;
   std::atomic<bool> poisoned_{false};
+  // The process-wide list of instances, guarded by the fork handlers' registry mutex.
+  PoisonableSharedMutex* previous_ = nullptr;
+  PoisonableSharedMutex* next_ = nullptr;
 };
 
 }  // namespace tolvo::ast

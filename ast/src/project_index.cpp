@@ -4,8 +4,12 @@
 
 #include "ast/src/cpu_count.h"
 #include "ast/src/detached_thread.h"
+#include "ast/src/transient.h"
 #include "ast/src/type_parsing.h"
+#include "parser/src/parser.h"
 #include "utils/src/fault.h"
+#include "utils/src/fork_generation.h"
+#include "utils/src/namespace.h"
 
 namespace tolvo::ast {
 namespace {
@@ -110,7 +114,9 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
 void AstProjectIndex::nonblocking_start_index() const {
   if (files_->empty()) return;
   // The flag publishes nothing else, so its own atomicity is all the order needed.
-  if (inner_->index_started.exchange(true, std::memory_order_relaxed)) return;
+  uint32_t started = utils::fork_generation() + 1;
+  if (inner_->index_started.exchange(started, std::memory_order_relaxed) == started) return;
+  initialise_once_only_state();
   size_t workers = warming_worker_count(files_->size(), available_cpu_count());
   for (size_t worker = 0; worker < workers; ++worker) {
     // Each worker holds its own handle, so the index outlives every other holder while it runs.
@@ -120,15 +126,29 @@ void AstProjectIndex::nonblocking_start_index() const {
   }
 }
 
+void AstProjectIndex::stop_warming() const {
+  inner_->warming_stopped.store(true, std::memory_order_relaxed);
+}
+
 void AstProjectIndex::warm(size_t workers, size_t worker) const {
   try {
     for (size_t position : warming_positions(files_->size(), workers, worker)) {
+      if (inner_->warming_stopped.load(std::memory_order_relaxed)) return;
       (void)get_parsed_ast_file((*files_)[position]);
     }
   } catch (const utils::InternalFault&) {
     // Only this worker ends; the file it was computing keeps a poisoned slot, and the rest of
     // its share is computed when a lookup needs it.
+  } catch (const std::bad_alloc&) {
+    // Memory ran out: the file is left for a later request, and this worker frees what it holds.
+  } catch (const TransientFailure&) {
+    // Likewise for anything else of the moment.
   }
+}
+
+void initialise_once_only_state() {
+  parser::initialise_unicode_data();
+  utils::initialise_snake_case();
 }
 
 size_t warming_worker_count(size_t file_count, unsigned cpus) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -24,7 +25,11 @@ struct AstProjectIndexInner {
 
   AstFileParserCache parser_cache;  // the index's own, never shared
   OncePerPathCache<ParsedAstFile> typed_entries;
-  std::atomic<bool> index_started{false};
+  // One more than the fork generation of the process that started warming, 0 before: a child made
+  // by fork inherits no workers, so its own first call starts them.
+  std::atomic<uint32_t> index_started{0};
+  // Set when nobody can look the index up any more: workers stop after their current file.
+  std::atomic<bool> warming_stopped{false};
 };
 
 // A cheap handle: copies share the file list and the state.
@@ -66,9 +71,14 @@ class AstProjectIndex {
 
   // Starts warming the index in the background: the first call on an index with files starts
   // one detached worker per available CPU (at most one per file), each computing its share of the
-  // list by position; it returns without waiting for them. Every other call does nothing.
+  // list by position; it returns without waiting for them. Every other call in the same process
+  // does nothing; the first call in a child made by fork starts the child's own workers.
   // Throws an internal fault "failed to spawn thread: {os error}" when a worker cannot start.
   void nonblocking_start_index() const;
+
+  // Tells the workers that the index will not be looked up again: each stops after the file it is
+  // computing. Never waits for them.
+  void stop_warming() const;
 
   const std::vector<std::string>& files() const { return *files_; }
 
@@ -95,5 +105,9 @@ size_t warming_worker_count(size_t file_count, unsigned cpus);
 
 // The list positions that worker `worker` of `workers` computes, in order.
 std::vector<size_t> warming_positions(size_t file_count, size_t workers, size_t worker);
+
+// Makes the once-per-process state that workers reach (Unicode data, the snake_case patterns) now,
+// so that no thread is inside its initialisation when another forks.
+void initialise_once_only_state();
 
 }  // namespace tolvo::ast

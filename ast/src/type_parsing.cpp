@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ast/src/transient.h"
 #include "parser/src/parser.h"
 #include "parser/src/walk.h"
 #include "utils/src/namespace.h"
@@ -70,7 +71,7 @@ std::optional<Location> signature_colon(const parser::FunctionDefStmt& function,
 
 ResolverAST function_record(const parser::FunctionDefStmt& function, std::string_view module,
                             const TextSet& resolver_names, const SourceContext& context,
-                            const Uri& uri) {
+                            const Uri& uri, uintptr_t stack_floor) {
   ResolverAST record;
   record.module = module;
   record.resolver_name = function.name.text;
@@ -89,7 +90,7 @@ ResolverAST function_record(const parser::FunctionDefStmt& function, std::string
     record.missing_return_annotation = signature_colon(function, context, uri);
   }
 
-  ReturnStatementCollector returns;
+  ReturnStatementCollector returns(stack_floor);
   parser::walk_body(returns, function.body);
   record.return_statements.reserve(returns.return_stmts.size());
   for (const parser::ReturnStmt* statement : returns.return_stmts) {
@@ -235,11 +236,11 @@ class OwnLineComments {
   bool has_current_ = false;
 };
 
-const FieldCommentMetadata kNoComments;
-
-const FieldCommentMetadata& comments_of(const FieldCommentMap& comments, std::string_view name) {
+// The comment data of `name`, or null when it has none. A null rather than a shared empty
+// record, which would be a static with a destructor that workers read while the process exits.
+const FieldCommentMetadata* comments_of(const FieldCommentMap& comments, std::string_view name) {
   auto found = comments.find(name);
-  return found == comments.end() ? kNoComments : found->second;
+  return found == comments.end() ? nullptr : &found->second;
 }
 
 // The offset where the line holding `offset` starts: just after the last LF or CR before it.
@@ -510,6 +511,7 @@ std::optional<std::string> plain_string_value(const parser::Expr& expr, std::str
 }
 
 void DefinitionCollector::visit_stmt(const parser::Stmt& stmt) {
+  if (parser::below_stack_floor(stack_floor_)) throw ThreadStackExhausted();
   if (stmt.kind == StmtKind::kClassDef) {
     class_defs.push_back(stmt.as<parser::ClassDefStmt>());
   } else if (stmt.kind == StmtKind::kFunctionDef || stmt.kind == StmtKind::kAsyncFunctionDef) {
@@ -519,6 +521,7 @@ void DefinitionCollector::visit_stmt(const parser::Stmt& stmt) {
 }
 
 void ReturnStatementCollector::visit_stmt(const parser::Stmt& stmt) {
+  if (parser::below_stack_floor(stack_floor_)) throw ThreadStackExhausted();
   if (stmt.kind == StmtKind::kReturn) return_stmts.push_back(stmt.as<parser::ReturnStmt>());
   parser::walk_stmt(*this, stmt);
 }
@@ -531,8 +534,10 @@ std::vector<ResolverAST> collect_function_asts(
   SourceContext context(file.source());
   std::vector<ResolverAST> functions;
   functions.reserve(function_defs.size());
+  uintptr_t stack_floor = parser::stack_floor();
   for (const parser::FunctionDefStmt* function : function_defs) {
-    functions.push_back(function_record(*function, module, resolver_names, context, uri));
+    functions.push_back(
+        function_record(*function, module, resolver_names, context, uri, stack_floor));
   }
   return functions;
 }
@@ -630,14 +635,16 @@ FieldCommentMetadata parse_field_comment_metadata(std::span<const std::string_vi
 }
 
 FeatureFieldAST new_feature_field_ast(std::string field_name, Location field_name_location,
-                                      const FieldCommentMetadata& comments) {
+                                      const FieldCommentMetadata* comments) {
   FeatureFieldAST field;
   field.field_name = std::move(field_name);
   field.field_name_location = std::move(field_name_location);
-  field.comment = comments.comment;
-  field.description = comments.description;
-  field.owner = comments.owner;
-  field.tags = comments.tags;
+  if (comments != nullptr) {
+    field.comment = comments->comment;
+    field.description = comments->description;
+    field.owner = comments->owner;
+    field.tags = comments->tags;
+  }
   return field;
 }
 

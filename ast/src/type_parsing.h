@@ -13,6 +13,7 @@
 #include "ast/src/location.h"
 #include "ast/src/parser_cache_types.h"
 #include "parser/src/syntax_tree.h"
+#include "parser/src/thread_stack.h"
 
 namespace tolvo::ast {
 
@@ -46,22 +47,30 @@ const parser::Expr* recognised_decorator(const parser::List<parser::Expr>& decor
 std::optional<std::string> plain_string_value(const parser::Expr& expr, std::string_view source);
 
 // Every class and function definition below a list of statements, in source pre-order, an
-// enclosing definition before the ones inside it. Expressions are not entered.
+// enclosing definition before the ones inside it. Expressions are not entered. Throws
+// ThreadStackExhausted where the calling thread's stack runs low.
 class DefinitionCollector {
  public:
   void visit_stmt(const parser::Stmt& stmt);
 
   std::vector<const parser::ClassDefStmt*> class_defs;
   std::vector<const parser::FunctionDefStmt*> function_defs;
+
+ private:
+  uintptr_t stack_floor_ = parser::stack_floor();
 };
 
 // Every return statement below a list of statements, nested definitions included, in source
-// pre-order.
+// pre-order. Throws ThreadStackExhausted where the calling thread's stack runs low.
 class ReturnStatementCollector {
  public:
+  explicit ReturnStatementCollector(uintptr_t stack_floor) : stack_floor_(stack_floor) {}
   void visit_stmt(const parser::Stmt& stmt);
 
   std::vector<const parser::ReturnStmt*> return_stmts;
+
+ private:
+  uintptr_t stack_floor_;
 };
 
 // One record per function definition of `function_defs`, in that order, each carrying `module`
@@ -119,10 +128,10 @@ FieldCommentMap collect_field_comment_metadata(
 // when they join to only white space.
 FieldCommentMetadata parse_field_comment_metadata(std::span<const std::string_view> block);
 
-// A field record with its name, the name's place and copies of `comments`; no annotation, no
-// value and empty keyword maps.
+// A field record with its name, the name's place and copies of `comments` (none when null); no
+// annotation, no value and empty keyword maps.
 FeatureFieldAST new_feature_field_ast(std::string field_name, Location field_name_location,
-                                      const FieldCommentMetadata& comments);
+                                      const FieldCommentMetadata* comments);
 
 // One record per class of `class_defs` (in that order) that carries the `features` decorator
 // under a name the file imports it as from tolvo.features, each carrying `module` and located in
@@ -135,8 +144,9 @@ std::vector<FeatureClassAST> collect_feature_class_asts(
     const ParsedFileCache& file, const std::vector<const parser::ClassDefStmt*>& class_defs,
     std::string_view module, const Uri& uri);
 
-// Everything extracted from one parsed file whose module is named `module`. Never fails: when the
-// file's path gives no URI, every construct is left out.
+// Everything extracted from one parsed file whose module is named `module`. Never fails for the
+// file's content: when its path gives no URI, every construct is left out. Throws
+// ThreadStackExhausted where the calling thread's stack is too small for the file's nesting.
 ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& file,
                                                  std::string_view module);
 

@@ -282,6 +282,7 @@ int32_t CharacterNames::lookup(std::string_view written) {
     for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
       UErrorCode status = U_ZERO_ERROR;
       UChar32 value = u_charFromName(choice, name.c_str(), &status);
+      throw_if_out_of_memory(status);
       if (U_SUCCESS(status) && value >= 0) {
         result = value;
         break;

@@ -1,16 +1,31 @@
 #include "parser/src/parser.h"
 
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+
+#include <new>
 
 #include "parser/src/lexer.h"
 #include "parser/src/parser_internal.h"
+#include "parser/src/thread_stack.h"
 
 namespace tolvo::parser {
 
 std::string display_text(const SyntaxError& error) {
   return error.message + " at byte range " + std::to_string(error.range.start) + ".." +
          std::to_string(error.range.end);
+}
+
+void throw_if_out_of_memory(UErrorCode status) {
+  if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
+}
+
+void initialise_unicode_data() {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Normalizer2::getNFKCInstance(status);
+  status = U_ZERO_ERROR;
+  u_charFromName(U_UNICODE_CHAR_NAME, "LATIN SMALL LETTER A", &status);
 }
 
 std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source) {
@@ -25,6 +40,12 @@ std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source) {
   LexResult lexed = lex(text);
   Parser parser(text, lexed, *arena);
   std::optional<List<Stmt>> body = parser.parse_file();
+  // Checked first: a speculative parse may have dropped the refusal and gone on at a depth this
+  // thread could reach, giving a result that a larger stack might not give.
+  if (parser.thread_stack_exhausted()) {
+    return std::unexpected(
+        SyntaxError{"too deeply nested for this thread's stack", {0, 0}, true});
+  }
   if (!body) return std::unexpected(*parser.error());
   std::vector<TextRange> comments = std::move(lexed.comments);
   comments.shrink_to_fit();
@@ -87,8 +108,15 @@ bool Parser::expect(TokenKind k) {
 
 bool Parser::enter() {
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  // The fixed limits come first, so that their refusals (kept like any syntax error) do not depend
+  // on the thread.
   if (depth_ >= kMaxNestingDepth || stack_base_ - here > kMaxStackBytes) {
     fail("Parser stack overflowed - Python source too complex to parse", tok().range());
+    return false;
+  }
+  if (thread_stack_exhausted_ || here < stack_floor_) {
+    thread_stack_exhausted_ = true;  // sticky: the whole parse is refused
+    fail("too deeply nested for this thread's stack", tok().range());
     return false;
   }
   ++depth_;
@@ -99,15 +127,22 @@ Identifier Parser::identifier(const Token& t) {
   std::string_view text = text_of(t);
   if (!(t.flags & kTokenNonAscii)) return Identifier{text, t.range()};
   // CPython turns every non-ASCII identifier into its NFKC form.
+  // ICU reports memory running out as a status or a bogus string, never by throwing; an identifier
+  // left unnormalised would be a wrong name, so that becomes std::bad_alloc.
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfkc = icu::Normalizer2::getNFKCInstance(status);
+  throw_if_out_of_memory(status);
   if (U_FAILURE(status)) return Identifier{text, t.range()};
   icu::UnicodeString input =
       icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+  if (input.isBogus()) throw std::bad_alloc();
   if (nfkc->isNormalized(input, status) && U_SUCCESS(status)) return Identifier{text, t.range()};
+  throw_if_out_of_memory(status);
   status = U_ZERO_ERROR;
   icu::UnicodeString normalized = nfkc->normalize(input, status);
+  throw_if_out_of_memory(status);
   if (U_FAILURE(status)) return Identifier{text, t.range()};
+  if (normalized.isBogus()) throw std::bad_alloc();
   std::string utf8;
   normalized.toUTF8String(utf8);
   return Identifier{arena_.copy(utf8), t.range()};
@@ -125,6 +160,7 @@ std::optional<Identifier> Parser::parse_name() {
 
 std::optional<List<Stmt>> Parser::parse_file() {
   stack_base_ = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  stack_floor_ = stack_floor();
   size_t list = mark();
   while (!at(TokenKind::kEndMarker)) {
     if (at(TokenKind::kError)) {

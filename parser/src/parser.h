@@ -19,6 +19,9 @@ namespace tolvo::parser {
 struct SyntaxError {
   std::string message;
   TextRange range;
+  // The refusal came from the calling thread's stack running low, not from the text: a thread with
+  // a larger stack parses it.
+  bool thread_stack_exhausted = false;
 };
 
 // "{message} at byte range {start}..{end}".
@@ -57,8 +60,13 @@ class ParsedModule {
 
 // Parses `source` (valid UTF-8) as a whole module. Never throws for bad input: any text gives a
 // module or the first syntax error, in time linear in its length; recursion is bounded so that a
-// 2 MiB stack suffices.
+// 2 MiB stack suffices, and stops where the calling thread's stack runs low (an error marked
+// thread_stack_exhausted). Memory running out throws std::bad_alloc.
 std::expected<ParsedModule, SyntaxError> parse_module(std::string_view source);
+
+// Makes the once-per-process data of the parser (the NFKC normaliser, the character names) now,
+// so that no thread is inside their initialisation when another forks.
+void initialise_unicode_data();
 
 // A plain str literal token's value with line breaks as written: the parser's unless it has "\r".
 std::string string_value_as_written(std::string_view literal);

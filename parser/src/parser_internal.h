@@ -5,6 +5,8 @@
 #ifndef TOLVO_PARSER_SRC_PARSER_INTERNAL_H_
 #define TOLVO_PARSER_SRC_PARSER_INTERNAL_H_
 
+#include <unicode/utypes.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +54,9 @@ class CharacterNames {
   std::unordered_map<std::string, int32_t> cache_;
 };
 
+// Throws std::bad_alloc when ICU reported that memory ran out.
+void throw_if_out_of_memory(UErrorCode status);
+
 // Whether a token of kind `k` can begin an expression (a star expression included).
 bool starts_expression_token(TokenKind k);
 
@@ -63,6 +68,8 @@ class Parser {
   // file: [statements] ENDMARKER
   std::optional<List<Stmt>> parse_file();
   const std::optional<SyntaxError>& error() const { return error_; }
+  // True when recursion stopped because the calling thread's stack ran low.
+  bool thread_stack_exhausted() const { return thread_stack_exhausted_; }
 
  private:
   friend class DepthGuard;
@@ -265,6 +272,8 @@ class Parser {
   std::string string_buffer_;  // reused for literal values
   CharacterNames character_names_;
   uintptr_t stack_base_ = 0;
+  uintptr_t stack_floor_ = 0;  // of the calling thread: recursion stops below it
+  bool thread_stack_exhausted_ = false;
 };
 
 // Counts one level of recursion for the life of a scope.

@@ -135,6 +135,34 @@ TEST(ParserRobustnessTest, DeepBlocksGiveTreeOrError) {
   });
 }
 
+// A Python thread may have a stack of 64 KiB. Recursion stops where the stack runs low, and the
+// refusal is marked as the thread's, not the text's, while a larger stack parses the same text.
+// The stack left is set by hand: sanitizers give a thread more stack than it asked for.
+TEST(ParserRobustnessTest, ASmallThreadStackRefusesDeepNestingAsItsOwn) {
+  const std::string deep = nested_blocks(99, "def f():\n");
+  const std::string expressions = nested(kNestings[0], 190);
+  for (const std::string* source : {&deep, &expressions}) {
+    // On the workers' stack the fixed limits come first (a sanitizer's frames may reach them).
+    on_small_stack([&] {
+      auto result = parse_module(*source);
+      EXPECT_TRUE(result.has_value() || !result.error().thread_stack_exhausted);
+    });
+    for (size_t left : {size_t{8} << 10, size_t{24} << 10}) {
+      test_support::with_stack_left(left, [&] {
+        auto result = parse_module(*source);
+        ASSERT_FALSE(result.has_value()) << left;
+        EXPECT_TRUE(result.error().thread_stack_exhausted) << display_text(result.error());
+      });
+    }
+  }
+  // A text that fails on any stack fails for its own reason once the stack suffices.
+  on_small_stack([] {
+    auto result = parse_module("def f(:\n    pass\n");
+    ASSERT_FALSE(result.has_value());
+    EXPECT_FALSE(result.error().thread_stack_exhausted);
+  });
+}
+
 // Python-like text of every kind of construct, non-ASCII and CR LF included.
 constexpr std::string_view kSample =
     "# -*- coding: utf-8 -*-\n"

@@ -11,34 +11,51 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <atomic>
 #include <memory>
-#include <mutex>
+#include <new>
 #include <utility>
 
 #include "utils/src/fault.h"
+#include "utils/src/fork_generation.h"
 
 namespace tolvo::utils {
 namespace {
 
-// A pattern compiled on first use, once per process: concurrent first users wait for that one
-// compilation, and later uses read it without locking. Never freed.
+// A pattern compiled on first use in each process of a fork line: a child made by fork compiles
+// its own, since a thread of the parent may have been inside the inherited one (holding one of its
+// locks) at the fork. Concurrent first users may both compile; one copy wins and the other is
+// dropped. Later uses read it without locking. Never freed.
 class LazyRegex {
  public:
   constexpr explicit LazyRegex(const char* pattern) : pattern_(pattern) {}
 
   const RE2& get() const {
-    std::call_once(once_, [this] {
-      auto regex = std::make_unique<RE2>(pattern_);
-      if (!regex->ok()) throw InternalFault("valid regex");
-      regex_ = regex.release();
-    });
-    return *regex_;
+    const Compiled* compiled = compiled_.load(std::memory_order_acquire);
+    if (compiled != nullptr && compiled->generation == fork_generation()) return compiled->regex;
+    return compile(compiled);
   }
 
  private:
+  struct Compiled {
+    explicit Compiled(const char* pattern) : regex(pattern), generation(fork_generation()) {}
+    RE2 regex;
+    uint32_t generation;
+  };
+
+  const RE2& compile(const Compiled* seen) const {
+    auto fresh = std::make_unique<Compiled>(pattern_);
+    if (!fresh->regex.ok()) throw InternalFault("valid regex");
+    while (!compiled_.compare_exchange_weak(seen, fresh.get(), std::memory_order_acq_rel,
+                                            std::memory_order_acquire)) {
+      if (seen != nullptr && seen->generation == fresh->generation) return seen->regex;
+    }
+    // What it replaced, if anything, belongs to an earlier process and is left alone.
+    return fresh.release()->regex;
+  }
+
   const char* pattern_;
-  mutable std::once_flag once_;
-  mutable const RE2* regex_ = nullptr;
+  mutable std::atomic<const Compiled*> compiled_{nullptr};
 };
 
 constinit const LazyRegex SNAKE_SUB_1("(.)([A-Z][a-z]+)");
@@ -203,6 +220,7 @@ void lowercase_piece(std::string_view piece, icu::StringByteSink<std::string>& s
   UErrorCode status = U_ZERO_ERROR;
   const icu::StringPiece bytes(piece.data(), static_cast<int32_t>(piece.size()));
   icu::CaseMap::utf8ToLower("", 0, bytes, sink, nullptr, status);
+  if (status == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
   if (U_FAILURE(status)) throw InternalFault("could not lowercase text");
 }
 
@@ -270,6 +288,10 @@ std::string to_lower(std::string_view text) {
 }
 
 }  // namespace
+
+void initialise_snake_case() {
+  for (const Pass* pass : {&kPass1, &kPass2, &kPass3}) pass->regex.get();
+}
 
 std::string to_snake_case(std::string_view text) {
   // Each pass reads the output of the one before; a pass without a match keeps its input as is.

@@ -14,6 +14,10 @@ namespace tolvo::utils {
 // from any number of threads at once.
 std::string to_snake_case(std::string_view text);
 
+// Compiles the patterns of to_snake_case now, so that no thread is inside their first compilation
+// when another forks.
+void initialise_snake_case();
+
 // Splits the namespace at each "::", drops empty segments, converts each segment with
 // to_snake_case, appends the name unchanged when it is present and not empty, and joins the parts
 // with "::". An absent namespace counts as empty text. Never fails.
