@@ -223,6 +223,35 @@ def test_a_lookup_waiting_for_a_blocked_worker_lets_other_threads_run(tmp_path):
     assert run(WAIT_FOR_A_BLOCKED_WORKER, tmp_path) == ["waiting 4999950000"]
 
 
+DAEMON_THREADS_AT_EXIT = """
+paths = stdlib_paths()
+cache = tolvo_rs.AstFileParserCache([], STDLIB)
+
+def parse():
+    for path in paths:
+        try:
+            cache.get_parsed_file(path)
+        except ValueError:
+            pass
+
+def convert():
+    while True:
+        tolvo_rs.to_snake_case("SomeCamelCaseName")
+
+for target in (parse, parse, parse, convert):
+    threading.Thread(target=target, daemon=True).start()
+time.sleep(float(sys.argv[1]))
+print("exiting")
+"""
+
+
+@pytest.mark.parametrize("delay", [0, 0.01, 0.05, 0.2])
+def test_daemon_threads_that_take_the_lock_back_during_shutdown_end_quietly(delay):
+    """CPython 3.13 ends such a thread with pthread_exit, whose unwinding passes through the
+    module's frames."""
+    assert run(DAEMON_THREADS_AT_EXIT, delay) == ["exiting"]
+
+
 # --- dropped indexes ----------------------------------------------------------------------------
 
 ONE_WARMED_INDEX = """
