@@ -97,8 +97,10 @@ def test_a_second_call_and_an_empty_index_start_nothing(tmp_path):
         Index([], str(tmp_path)).nonblocking_start_index()
         assert thread_count() == before, "an empty index starts no worker"
         index.nonblocking_start_index()
-        workers = min(2, os.cpu_count() or 1, len(os.sched_getaffinity(0)))
-        assert wait_for(lambda: thread_count() == before + workers)
+        # The workers exist once the call returns, each blocked on its first FIFO; how many there
+        # are is the module's to decide from the CPUs it may use, at most one per file.
+        workers = thread_count() - before
+        assert 1 <= workers <= 2
         index.nonblocking_start_index()
         time.sleep(0.2)
         assert thread_count() == before + workers, "a second call starts nothing"
