@@ -81,12 +81,17 @@ void raise_transient(const ast::TransientFailure& failure) {
     if (!PyErr_Occurred()) raise_panic("a signal handler failed without an exception");
     return;
   }
-  PyErr_SetString(PyExc_RecursionError, failure.what());
+  PyObject* type = dynamic_cast<const ast::ReentrantRequest*>(&failure) != nullptr
+                       ? PyExc_RuntimeError
+                       : PyExc_RecursionError;
+  PyErr_SetString(type, failure.what());
 }
 
 bool InterpreterThread::run_signal_handlers() {
   if (released_ == nullptr) return PyErr_CheckSignals() == 0;
-  PyEval_RestoreThread(released_);
+  // Marked as held before it is taken: should the interpreter end the thread right there, the
+  // unwinding that follows takes it nowhere a second time.
+  PyEval_RestoreThread(std::exchange(released_, nullptr));
   int failed = PyErr_CheckSignals();
   released_ = PyEval_SaveThread();
   return failed == 0;

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "ast/src/host_thread.h"
@@ -77,27 +79,35 @@ Result call_boundary(Result failure, Body&& body) {
   }
 }
 
-// Releases the interpreter lock for the scope's lifetime and takes it back on every way out,
-// unwinding included. Code inside must not touch any Python object.
-class ReleasedInterpreterLock {
- public:
-  ReleasedInterpreterLock() : ReleasedInterpreterLock(own_state_) {}
-  // Keeps the thread's state in `state` while the lock is released, for code inside that takes the
-  // lock back for a moment; `state` is null again once the lock is taken back for good.
-  explicit ReleasedInterpreterLock(PyThreadState*& state) : state_(state) {
-    state_ = PyEval_SaveThread();
+// Runs `work` with the interpreter lock released, keeping the thread's state in `state` meanwhile
+// (code inside may take the lock back for a moment through it), and returns its native result.
+// Code inside must not touch any Python object. The lock is taken back only once `work` has
+// returned or its exception has been caught, never while an exception unwinds: the interpreter may
+// end a daemon thread right there with pthread_exit, whose forced unwind would end the process if
+// it began inside a cleanup. A forced unwind out of `work` passes with the lock left as it is: it
+// began where code inside took the lock back, with `state` already cleared.
+template <typename Work>
+auto run_released(PyThreadState*& state, Work&& work) -> decltype(work()) {
+  using Result = decltype(work());
+  state = PyEval_SaveThread();
+  std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+  std::exception_ptr failure;
+  try {
+    if constexpr (std::is_void_v<Result>) {
+      work();
+      result.emplace(true);
+    } else {
+      result.emplace(work());
+    }
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    failure = std::current_exception();
   }
-  // Taking the lock back may end a daemon thread by unwinding, hence noexcept(false).
-  ~ReleasedInterpreterLock() noexcept(false) {
-    PyEval_RestoreThread(std::exchange(state_, nullptr));
-  }
-  ReleasedInterpreterLock(const ReleasedInterpreterLock&) = delete;
-  ReleasedInterpreterLock& operator=(const ReleasedInterpreterLock&) = delete;
-
- private:
-  PyThreadState* own_state_ = nullptr;
-  PyThreadState*& state_;
-};
+  PyEval_RestoreThread(std::exchange(state, nullptr));
+  if (failure) std::rethrow_exception(failure);
+  if constexpr (!std::is_void_v<Result>) return std::move(*result);
+}
 
 // The interpreter as the host of a call that reads files or waits for them. For the call's life it
 // is the calling thread's host: an interrupted read runs the interpreter's signal handlers (taking
@@ -112,8 +122,7 @@ class InterpreterThread final : public ast::HostThread {
   // Runs `work` with the interpreter lock released and returns its native result.
   template <typename Work>
   auto without_lock(Work&& work) {
-    ReleasedInterpreterLock released(released_);
-    return work();
+    return run_released(released_, std::forward<Work>(work));
   }
 
   bool run_signal_handlers() override;
@@ -129,8 +138,8 @@ class InterpreterThread final : public ast::HostThread {
 // Runs `work` with the interpreter lock released and returns its native result.
 template <typename Work>
 auto without_interpreter_lock(Work&& work) {
-  ReleasedInterpreterLock released;
-  return work();
+  PyThreadState* state = nullptr;
+  return run_released(state, std::forward<Work>(work));
 }
 
 }  // namespace tolvo::bindings

@@ -72,15 +72,67 @@ def write_later(path, text, delay):
 def located(record):
     return None if record is None else (record.resolver_name, record.resolver_name_location,
                                         record.body)
+
+WITNESS = '''
+import os, sys, time
+pid = int(sys.argv[1])
+
+def sleeps_in(word):
+    # Until the main thread of `pid` has slept in a kernel function named with `word` for 0.2 s.
+    streak, deadline = 0, time.monotonic() + 20
+    while streak < 10 and time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/task/{pid}/wchan") as wchan:
+                streak = streak + 1 if word in wchan.read() else 0
+        except OSError:
+            return
+        time.sleep(0.02)
+
+for step in sys.argv[2:]:
+    verb, _, argument = step.partition(" ")
+    if verb == "open":
+        fd = os.open(argument, os.O_WRONLY)
+    elif verb == "fd":
+        fd = int(argument)
+    elif verb == "until":
+        sleeps_in(argument)
+    elif verb == "kill":
+        os.kill(pid, int(argument))
+    elif verb == "sleep":
+        time.sleep(float(argument))
+    elif verb == "write":
+        try:
+            os.write(fd, argument.encode())
+        except BrokenPipeError:
+            pass
+        os.close(fd)
+'''
+
+def witness(*steps, fd=None):
+    '''Another process takes `steps` in order, watching this process's main thread, so that a
+    signal comes while the thread is inside the wait or read that follows, however slow the
+    machine: "open PATH" for writing, "until futex" (waiting for a lock) or "until pipe" (reading a
+    FIFO), "kill SIGNUM", "sleep SECONDS", "write TEXT" and close. `fd` becomes its own writing
+    end, closed here.'''
+    steps = ([f"fd {fd}"] if fd is not None else []) + list(steps)
+    child = subprocess.Popen([sys.executable, "-c", WITNESS, str(os.getpid()), *steps],
+                             pass_fds=() if fd is None else (fd,))
+    if fd is not None:
+        os.close(fd)
+    return child
 """
 
 
-def run(script, *args, timeout=60):
-    """Runs PRELUDE and `script` in a fresh interpreter; returns its standard output lines."""
+def run(script, *args, timeout=60, stack_limit=None):
+    """Runs PRELUDE and `script` in a fresh interpreter, whose main thread's stack is limited to
+    `stack_limit` bytes if given; returns its standard output lines."""
     code = PRELUDE + textwrap.dedent(script)
+    limit = None if stack_limit is None else (
+        lambda: resource.setrlimit(resource.RLIMIT_STACK,
+                                   (stack_limit, resource.getrlimit(resource.RLIMIT_STACK)[1])))
     try:
         done = subprocess.run([sys.executable, "-c", code, *map(str, args)],
-                              capture_output=True, text=True, timeout=timeout)
+                              capture_output=True, text=True, timeout=timeout, preexec_fn=limit)
     except subprocess.TimeoutExpired as expired:
         pytest.fail(f"hung for {timeout} s; stderr:\n{expired.stderr}")
     assert done.returncode == 0, f"exit status {done.returncode}; stderr:\n{done.stderr}"
@@ -253,6 +305,72 @@ def test_daemon_threads_that_take_the_lock_back_during_shutdown_end_quietly(dela
     assert run(DAEMON_THREADS_AT_EXIT, delay) == ["exiting"]
 
 
+FAILING_DAEMON_THREADS_AT_EXIT = """
+path = sys.argv[1]
+cache = tolvo_rs.AstFileParserCache([], os.path.dirname(path))
+
+def parse():
+    while True:
+        try:
+            cache.get_parsed_file(path)
+        except RecursionError:
+            pass
+
+threading.stack_size(64 * 1024)
+for _ in range(4):
+    threading.Thread(target=parse, daemon=True).start()
+time.sleep(float(sys.argv[2]))
+print("exiting")
+"""
+
+
+@pytest.mark.parametrize("delay", [0.05, 0.3])
+def test_daemon_threads_whose_calls_fail_at_shutdown_end_quietly(tmp_path, delay):
+    """Each call fails for the thread's small stack: the lock is taken back with the failure on its
+    way out, where the interpreter may end the thread."""
+    deep = tmp_path / "deep.py"
+    deep.write_text("".join(" " * depth + "def f():\n" for depth in range(99)) + " " * 99 + "pass\n")
+    assert run(FAILING_DAEMON_THREADS_AT_EXIT, deep, delay) == ["exiting"]
+
+
+SIGNALLED_AT_EXIT = """
+root, how = sys.argv[1], sys.argv[2]
+fifo = root + "/slow.py"
+os.mkfifo(fifo)
+cache = tolvo_rs.AstFileParserCache([], root)
+files = tolvo_rs.StdAstFileSystem([])
+signal.signal(signal.SIGUSR1, lambda number, frame: None)
+local = threading.local()
+
+class SignalsItsThreadWhenCollected:
+    def __init__(self):
+        self.thread, self.task = threading.get_ident(), f"/proc/self/task/{threading.get_native_id()}"
+
+    def __del__(self, os=os, signal=signal, time=time):
+        # Waits for the thread to end, before the interpreter sets the signal's action back to
+        # the default, which would end the process.
+        signal.pthread_kill(self.thread, signal.SIGUSR1)
+        deadline = time.monotonic() + 20
+        while os.path.exists(self.task) and time.monotonic() < deadline:
+            time.sleep(0.01)
+
+def read():
+    # Collected during finalisation, when the interpreter ends a daemon thread that takes the
+    # lock back: the signal makes the reading thread run its handlers just then.
+    local.signaller = SignalsItsThreadWhenCollected()
+    (cache.get_parsed_file if how == "cache" else files.read_to_string)(fifo)
+
+threading.Thread(target=read, daemon=True).start()
+writer = reader_waits(fifo)
+print("exiting")
+"""
+
+
+@pytest.mark.parametrize("how", ["cache", "file set"])
+def test_a_daemon_thread_signalled_while_the_interpreter_ends_it_ends_quietly(tmp_path, how):
+    assert run(SIGNALLED_AT_EXIT, tmp_path, how) == ["exiting"]
+
+
 # --- dropped indexes ----------------------------------------------------------------------------
 
 DROPPED_WHILE_READING = """
@@ -407,6 +525,149 @@ def test_a_read_interrupted_by_a_signal_runs_its_handler(tmp_path, signum, raise
     assert lines[-2:] == ["answered True", "handled"]
 
 
+WAIT_FOR_ANOTHER_THREAD = """
+how, signame, root = sys.argv[1], sys.argv[2], sys.argv[3]
+fifo = root + "/slow.py"
+os.mkfifo(fifo)
+index = tolvo_rs.AstProjectIndex([fifo], root)
+cache = tolvo_rs.AstFileParserCache([], root)
+
+class Alarm(Exception):
+    pass
+
+def handler(number, frame):
+    print("handled", flush=True)
+    if number == signal.SIGALRM:
+        raise Alarm()
+
+signal.signal(signal.SIGALRM, handler)
+signal.signal(signal.SIGUSR1, handler)
+if how == "lookup":  # a worker holds the file while it waits in read()
+    index.nonblocking_start_index()
+    ask = lambda: type(index.function_ast_in_file(fifo, "f")).__name__
+else:  # so does another Python thread
+    def read():
+        try:
+            cache.get_parsed_file(fifo)
+        except Alarm:
+            pass
+    threading.Thread(target=read, daemon=True).start()
+    ask = lambda: type(cache.get_parsed_file(fifo)).__name__
+writer = reader_waits(fifo)
+signum = getattr(signal, signame)
+if signum == signal.SIGUSR1:  # its handler returns: the wait goes on until the text comes
+    witness("until futex", f"kill {int(signum)}", "sleep 0.3", "write def f(): pass\\n",
+            fd=writer)
+else:  # the text comes only once the wait has ended
+    witness("until futex", f"kill {int(signum)}")
+try:
+    print("answered", ask())
+except (Alarm, KeyboardInterrupt) as error:
+    print("raised", type(error).__name__)
+    os.write(writer, b"def f(): pass\\n")
+    os.close(writer)
+    print("then", ask())  # the other thread's result
+"""
+
+
+@pytest.mark.parametrize("how, answer", [("lookup", "ResolverAST"), ("get_parsed_file", "tuple")])
+@pytest.mark.parametrize("signame", ["SIGINT", "SIGALRM", "SIGUSR1"])
+def test_a_signal_ends_a_wait_for_another_threads_file_as_it_ends_a_read(tmp_path, how, answer,
+                                                                        signame):
+    lines = run(WAIT_FOR_ANOTHER_THREAD, how, signame, tmp_path)
+    if signame == "SIGINT":
+        assert lines == ["raised KeyboardInterrupt", f"then {answer}"]
+    elif signame == "SIGALRM":
+        assert lines == ["handled", "raised Alarm", f"then {answer}"]
+    else:
+        assert lines == ["handled", f"answered {answer}"]
+
+
+NESTED_WAIT = """
+root = sys.argv[1]
+own, held = root + "/own.py", root + "/held.py"
+os.mkfifo(own)
+os.mkfifo(held)
+index = tolvo_rs.AstProjectIndex([held], root)
+cache = tolvo_rs.AstFileParserCache([], root)
+index.nonblocking_start_index()
+held_writer = reader_waits(held)  # a worker reads the held file
+
+def ask_for_the_held_file(number, frame):
+    # Runs while this thread reads its own file, whose entry it holds; it waits for the worker's.
+    print("asked", flush=True)
+    index.function_ast_in_file(held, "f")
+
+signal.signal(signal.SIGUSR1, ask_for_the_held_file)
+witness(f"open {own}", "until pipe", f"kill {int(signal.SIGUSR1)}", "until futex",
+        f"kill {int(signal.SIGINT)}")
+try:
+    cache.get_parsed_file(own)
+    print("answered")
+except KeyboardInterrupt:
+    print("raised KeyboardInterrupt")
+os.write(held_writer, b"def f(): pass\\n")
+os.close(held_writer)
+os.unlink(own)
+pathlib.Path(own).write_text("x = 1\\n")
+print(type(index.function_ast_in_file(held, "f")).__name__, cache.get_parsed_file(own)[1].strip())
+"""
+
+
+def test_a_signal_ends_a_wait_inside_the_threads_own_read(tmp_path):
+    assert run(NESTED_WAIT, tmp_path) == ["asked", "raised KeyboardInterrupt", "ResolverAST x = 1"]
+
+
+REENTRANT_REQUEST = """
+how, caught, root = sys.argv[1], sys.argv[2] == "caught", sys.argv[3]
+fifo = root + "/slow.py"
+os.mkfifo(fifo)
+index = tolvo_rs.AstProjectIndex([fifo], root)
+cache = tolvo_rs.AstFileParserCache([], root)
+request = {
+    "get_parsed_file": lambda: cache.get_parsed_file(fifo)[1].strip(),
+    "by file": lambda: located(index.function_ast_in_file(fifo, "f")),
+    "by module": lambda: located(index.function_ast("slow", "f")),
+}[how]
+
+def handler(number, frame):
+    try:
+        request()
+        print("the handler was answered")
+    except RuntimeError as error:
+        print("the handler got", error)
+        if not caught:
+            raise
+
+signal.signal(signal.SIGALRM, handler)
+# The handler runs while this thread reads the file; the text comes a second later.
+witness(f"open {fifo}", "until pipe", f"kill {int(signal.SIGALRM)}", "sleep 1",
+        "write def f(): pass\\n")
+try:
+    first = request()
+    print("answered")
+except RuntimeError:
+    first = "raised"
+    print("raised RuntimeError")
+# A file in the FIFO's place: a kept result does not see it, a request that kept nothing reads it.
+os.unlink(fifo)
+pathlib.Path(fifo).write_text("def f(): return 1\\n")
+print("kept" if request() == first else "not kept")
+"""
+
+
+@pytest.mark.parametrize("how", ["get_parsed_file", "by file", "by module"])
+@pytest.mark.parametrize("caught", ["caught", "let out"])
+def test_a_request_for_the_file_the_thread_is_computing_fails_at_once(tmp_path, how, caught):
+    lines = run(REENTRANT_REQUEST, how, caught, tmp_path)
+    assert lines[0].startswith(
+        "the handler got reentrant request for a file this thread is computing")
+    if caught == "caught":
+        assert lines[1:] == ["answered", "kept"]
+    else:
+        assert lines[1:] == ["raised RuntimeError", "not kept"]
+
+
 OUT_OF_DESCRIPTORS = """
 path = sys.argv[1] + "/a.py"
 pathlib.Path(path).write_text("def f(): pass\\n")
@@ -473,6 +734,56 @@ def test_a_small_thread_stack_refuses_and_keeps_nothing(tmp_path):
     assert small[1] in ("tuple", refused)
     assert refused in small, "a 64 KiB stack is too small for 99 nested definitions"
     assert after == "f True"
+
+
+BOUNDS_UNREADABLE = """
+root = sys.argv[1]
+fifo, deep = root + "/slow.py", root + "/deep.py"
+os.mkfifo(fifo)
+decorated = "@" + "d(" * 199 + ")" * 199 + "\\ndef f(): pass\\n"
+pathlib.Path(deep).write_text(decorated)
+cache = tolvo_rs.AstFileParserCache([], root)
+returned = threading.Event()
+
+def take_every_descriptor():
+    # Once the main thread reads the FIFO, no descriptor is left for it until its request returns:
+    # its own two, the FIFO's ends, lie at or above the lowered limit once they are closed.
+    writer = reader_waits(fifo)
+    reader = max(int(fd) for fd in os.listdir("/proc/self/fd") if os.path.realpath(
+        f"/proc/self/fd/{fd}") == fifo and int(fd) != writer)
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(soft, 256), hard))
+    held = []
+    try:
+        while True:
+            held.append(os.open(os.devnull, os.O_RDONLY))
+    except OSError:
+        pass
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(reader, writer), hard))
+    os.write(writer, decorated.encode())
+    os.close(writer)
+    returned.wait(30)
+    for fd in held:
+        os.close(fd)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+
+taker = threading.Thread(target=take_every_descriptor)
+taker.start()
+for path in (fifo, deep):
+    try:
+        cache.get_parsed_file(path)
+        print("parsed")
+    except RecursionError:
+        print("RecursionError")
+    returned.set()
+    taker.join()
+"""
+
+
+def test_a_thread_whose_stack_bounds_cannot_be_read_still_stops_deep_nesting(tmp_path):
+    """The main thread's first parse starts while the process has no free descriptor, which
+    reading its stack's bounds needs; the next one starts once they are back."""
+    assert run(BOUNDS_UNREADABLE, tmp_path, stack_limit=256 << 10) == ["RecursionError"] * 2
 
 
 # --- the module's own symbols -------------------------------------------------------------------

@@ -1,8 +1,8 @@
 // What native work needs of the host interpreter on the thread that runs it. Two moments call for
 // the host: a blocking system call interrupted by a signal, whose handlers the host must run, and
 // a wait for a file that another thread computes, during which the host's other threads should
-// run. Background workers and plain C++ callers have no host: they retry interrupted calls and
-// simply block.
+// run and its signal handlers run as for an interrupted call. Background workers and plain C++
+// callers have no host: they retry interrupted calls and simply block.
 #pragma once
 
 namespace tolvo::ast {

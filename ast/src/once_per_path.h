@@ -44,9 +44,12 @@ class OncePerPathCache {
   // The stored result for `path`; on the first request, `compute()` runs with the entry's mutex
   // held (and no other lock of this cache), and what it returns is stored unless it is a transient
   // failure. A thread that asks while another computes waits for it, letting its host's other
-  // threads run meanwhile. An internal fault out of `compute` leaves the entry empty and poisoned
-  // and travels on to the caller; a transient failure (std::bad_alloc, TransientFailure) leaves it
-  // empty and unpoisoned and travels on once the entry is released.
+  // threads run meanwhile where it holds no entry itself; a signal before or during that wait runs
+  // its host's handlers, and one that raises ends the request (Interrupted). A thread that asks for
+  // an entry it is computing itself (from code its host ran meanwhile) gets ReentrantRequest at
+  // once. An internal fault out of `compute` leaves the entry empty and poisoned and travels on to
+  // the caller; a transient failure (std::bad_alloc, TransientFailure) leaves it empty and
+  // unpoisoned and travels on once the entry is released.
   template <typename Compute>
   Result get(std::string_view path, Compute&& compute) {
     std::shared_ptr<Entry> entry;
@@ -76,6 +79,7 @@ class OncePerPathCache {
         }
       }
       if (transient) std::rethrow_exception(transient);
+      if (entry->mutex.held_by_this_thread()) throw ReentrantRequest(path);
       if (std::optional<Result> done = wait_for(*entry, path)) return std::move(*done);
       // The thread that held the entry left no result, having failed for a reason of its own
       // moment: this request computes it.
@@ -106,14 +110,19 @@ class OncePerPathCache {
   }
 
   // Blocks until the thread computing `entry` releases it and returns what it left: its result, or
-  // the poisoned message; nothing when it left neither.
+  // the poisoned message; nothing when it left neither. On a thread with a host, a signal that
+  // came before the wait or comes during it runs the host's handlers, and one that raised ends the
+  // wait with Interrupted. The host's lock is taken back only with no entry held and no exception
+  // on its way, since the host may end the thread right there.
   std::optional<Result> wait_for(Entry& entry, std::string_view path) {
-    HostThread* host = host_thread_for_wait();
-    if (host != nullptr) host->suspend();
+    HostThread* host = current_host_thread();
+    if (host != nullptr && !host->run_signal_handlers()) throw Interrupted();
+    HostThread* releasing = host_thread_for_wait();
+    if (releasing != nullptr) releasing->suspend();
     std::optional<Result> done;
     std::exception_ptr transient;
-    {
-      PoisonableMutex::Guard guard(entry.mutex);
+    bool interrupted = false;
+    auto take_what_was_left = [&](PoisonableMutex::Guard& guard) {
       try {
         if (guard.poisoned()) {
           done = poisoned(path);
@@ -123,9 +132,20 @@ class OncePerPathCache {
       } catch (const std::bad_alloc&) {
         transient = std::current_exception();
       }
+    };
+    if (host == nullptr) {
+      PoisonableMutex::Guard guard(entry.mutex);
+      take_what_was_left(guard);
+    } else {
+      PoisonableMutex::Guard guard(entry.mutex, [host] { return !host->run_signal_handlers(); });
+      if (guard.owns_lock()) {
+        take_what_was_left(guard);
+      } else {
+        interrupted = true;
+      }
     }
-    // The host's lock is taken back only now, with no entry held.
-    if (host != nullptr) host->resume();
+    if (releasing != nullptr) releasing->resume();
+    if (interrupted) throw Interrupted();
     if (transient) std::rethrow_exception(transient);
     return done;
   }

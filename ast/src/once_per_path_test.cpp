@@ -1,6 +1,8 @@
 #include "ast/src/once_per_path.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -164,6 +166,183 @@ TEST(OncePerPathCacheTest, AWaiterComputesWhatTheHolderLeftUndone) {
   waiter.join();
   EXPECT_TRUE(computing.threw);
   EXPECT_EQ(***waited, 9);
+}
+
+// A host whose signal handlers raise once `raises` is set; counts how often they ran.
+class SignalledHost final : public HostThread {
+ public:
+  bool run_signal_handlers() override {
+    runs.fetch_add(1);
+    return !raises.load();
+  }
+  void suspend() override { suspended.fetch_add(1); }
+  void resume() override { resumed.fetch_add(1); }
+
+  std::atomic<bool> raises{false};
+  std::atomic<int> runs{0};
+  std::atomic<int> suspended{0};
+  std::atomic<int> resumed{0};
+};
+
+// A waiter on an entry that another thread computes, with SIGUSR1 (whose handler does not restart
+// system calls) at hand to interrupt its sleep.
+class InterruptedWaitTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    struct sigaction action = {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous_), 0);
+  }
+  void TearDown() override {
+    if (waiter_.joinable()) waiter_.join();
+    sigaction(SIGUSR1, &previous_, nullptr);
+  }
+
+  void start_waiter(HostThread* host) {
+    waiter_ = std::thread([this, host] {
+      HostThreadScope scope(host);
+      try {
+        waited_ = cache_.get("a.py", [] { return record(-1); });
+      } catch (const Interrupted&) {
+        interrupted_ = true;
+      }
+      done_.store(true);
+    });
+  }
+
+  // Interrupts the waiter until `enough` holds or the waiter is done.
+  void interrupt_until(const std::function<bool()>& enough) {
+    while (!enough() && !done_.load()) {
+      pthread_kill(waiter_.native_handle(), SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  Cache cache_{"map poisoned", "entry poisoned for "};
+  std::thread waiter_;
+  std::atomic<bool> done_{false};
+  bool interrupted_ = false;
+  std::optional<Cache::Result> waited_;
+
+ private:
+  struct sigaction previous_ = {};
+};
+
+TEST_F(InterruptedWaitTest, AHandlerThatRaisesEndsTheWaitAndTheHolderGoesOn) {
+  BlockedComputation computing(cache_, "a.py", [] { return record(5); });
+  wait_until([&] { return computing.started.load(); });
+  SignalledHost host;
+  start_waiter(&host);
+  wait_until([&] { return host.suspended.load() == 1; });
+  host.raises.store(true);
+  interrupt_until([] { return false; });
+  waiter_.join();
+  EXPECT_TRUE(interrupted_);
+  EXPECT_EQ(host.resumed.load(), 1) << "the host's lock is taken back before the request ends";
+  computing.release.set_value();
+  computing.thread.join();
+  EXPECT_EQ(**cache_.get("a.py", [] { return record(-1); }), 5);
+}
+
+TEST_F(InterruptedWaitTest, OtherwiseTheWaitGoesOn) {
+  BlockedComputation computing(cache_, "a.py", [] { return record(6); });
+  wait_until([&] { return computing.started.load(); });
+  SignalledHost host;
+  start_waiter(&host);
+  interrupt_until([&] { return host.runs.load() >= 3; });
+  EXPECT_FALSE(done_.load());
+  computing.release.set_value();
+  waiter_.join();
+  EXPECT_FALSE(interrupted_);
+  EXPECT_EQ(***waited_, 6);
+}
+
+TEST_F(InterruptedWaitTest, ASignalHandledBeforeTheWaitEndsItBeforeTheHostIsSuspended) {
+  BlockedComputation computing(cache_, "a.py", [] { return record(7); });
+  wait_until([&] { return computing.started.load(); });
+  SignalledHost host;
+  host.raises.store(true);
+  start_waiter(&host);
+  waiter_.join();
+  EXPECT_TRUE(interrupted_);
+  EXPECT_EQ(host.suspended.load(), 0);
+  computing.release.set_value();
+}
+
+TEST_F(InterruptedWaitTest, AWaitInsideTheThreadsOwnComputationIsInterruptedToo) {
+  // Its host's lock stays held there, and its handlers run all the same.
+  BlockedComputation computing(cache_, "a.py", [] { return record(8); });
+  wait_until([&] { return computing.started.load(); });
+  SignalledHost host;
+  std::optional<Cache::Result> outer;
+  bool outer_interrupted = false;
+  waiter_ = std::thread([&] {
+    HostThreadScope scope(&host);
+    try {
+      outer = cache_.get("outer.py", [&] {
+        auto inner = cache_.get("a.py", [] { return record(-1); });
+        return record(**inner * 10);
+      });
+    } catch (const Interrupted&) {
+      outer_interrupted = true;
+    }
+    done_.store(true);
+  });
+  wait_until([&] { return host.runs.load() >= 1; });
+  host.raises.store(true);
+  interrupt_until([] { return false; });
+  waiter_.join();
+  EXPECT_TRUE(outer_interrupted);
+  EXPECT_EQ(host.suspended.load(), 0);
+  computing.release.set_value();
+  computing.thread.join();
+  EXPECT_EQ(**cache_.get("outer.py", [] { return record(9); }), 9) << "nothing was kept";
+}
+
+TEST(OncePerPathCacheTest, AThreadAskingForWhatItComputesFailsAtOnce) {
+  Cache cache("map poisoned", "entry poisoned for ");
+  // Caught inside: the outer computation goes on, and its result is kept.
+  auto outer = cache.get("a.py", [&] {
+    EXPECT_THROW(cache.get("a.py", [] { return record(-1); }), ReentrantRequest);
+    EXPECT_EQ(**cache.get("b.py", [] { return record(2); }), 2) << "another entry is no reentry";
+    return record(1);
+  });
+  EXPECT_EQ(**outer, 1);
+  EXPECT_EQ(**cache.get("a.py", [] { return record(-1); }), 1);
+  // Let out: the outer request ends with it and keeps nothing.
+  EXPECT_THROW(cache.get("c.py",
+                         [&] {
+                           cache.get("c.py", [] { return record(-1); });
+                           return record(3);
+                         }),
+               ReentrantRequest);
+  EXPECT_EQ(**cache.get("c.py", [] { return record(4); }), 4);
+}
+
+TEST(ForkAwareMutexTest, KnowsWhetherTheCallingThreadHoldsIt) {
+  ForkAwareMutex mutex;
+  EXPECT_FALSE(mutex.held_by_this_thread());
+  mutex.lock();
+  EXPECT_TRUE(mutex.held_by_this_thread());
+  bool seen_elsewhere = true;
+  std::thread([&] { seen_elsewhere = mutex.held_by_this_thread(); }).join();
+  EXPECT_FALSE(seen_elsewhere);
+  mutex.unlock();
+  EXPECT_FALSE(mutex.held_by_this_thread());
+}
+
+TEST(ForkAwareMutexTest, AWaitThatIsToldToStopEndsWithoutTheLock) {
+  ForkAwareMutex mutex;
+  mutex.lock();
+  std::atomic<int> asked{0};
+  bool held = true;
+  std::thread([&] { held = mutex.lock_unless([&] { return asked.fetch_add(1) == 2; }); }).join();
+  EXPECT_FALSE(held);
+  EXPECT_EQ(asked.load(), 3) << "asked after each sleep, until it said stop";
+  mutex.unlock();
+  EXPECT_TRUE(mutex.try_lock()) << "a waiter that left does not hold the lock";
+  mutex.unlock();
 }
 
 TEST(ForkAwareMutexTest, ExcludesAndHandsOver) {

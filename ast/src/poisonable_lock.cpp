@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <mutex>
 #include <new>
 
@@ -25,10 +26,12 @@ bool is_free(uint32_t word) {
   return (word & kStateBits) == 0 || (word >> 2) != (utils::fork_generation() & (UINT32_MAX >> 2));
 }
 
-void futex_wait(std::atomic<uint32_t>& word, uint32_t expected) {
-  // Returns at once when the word no longer holds `expected`, so no wake-up is lost.
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, nullptr,
-          nullptr, 0);
+// Returns at once when the word no longer holds `expected`, so no wake-up is lost; also when a
+// signal interrupts the sleep or `timeout_ms` pass (no limit when negative).
+void futex_wait(std::atomic<uint32_t>& word, uint32_t expected, long timeout_ms) {
+  timespec timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000000};
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+          timeout_ms < 0 ? nullptr : &timeout, nullptr, 0);
 }
 
 void futex_wake_one(std::atomic<uint32_t>& word) {
@@ -36,30 +39,45 @@ void futex_wake_one(std::atomic<uint32_t>& word) {
           0);
 }
 
+// What a thread records as the holder: an address of its own, constant-initialised so that no
+// thread runs an initialiser for it.
+constinit thread_local char t_tag = 0;
+
+const void* this_thread_tag() { return &t_tag; }
+
 }  // namespace
 
 bool ForkAwareMutex::try_lock() {
   uint32_t word = word_.load(std::memory_order_relaxed);
-  return is_free(word) && word_.compare_exchange_strong(word, held_word(kHeld),
-                                                        std::memory_order_acquire,
-                                                        std::memory_order_relaxed);
+  if (!is_free(word) ||
+      !word_.compare_exchange_strong(word, held_word(kHeld), std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+    return false;
+  }
+  owner_.store(this_thread_tag(), std::memory_order_relaxed);
+  return true;
 }
 
 void ForkAwareMutex::lock() {
-  if (!try_lock()) lock_contended();
+  if (try_lock()) return;
+  while (!lock_or_sleep(-1)) {
+  }
 }
 
-void ForkAwareMutex::lock_contended() {
+bool ForkAwareMutex::lock_or_sleep(long timeout_ms) {
+  bool slept = false;
   for (;;) {
     uint32_t word = word_.load(std::memory_order_relaxed);
     if (is_free(word)) {
       // Taken as contended, since another sleeper may still wait for it.
       if (word_.compare_exchange_weak(word, held_word(kHeldWithSleepers), std::memory_order_acquire,
                                       std::memory_order_relaxed)) {
-        return;
+        owner_.store(this_thread_tag(), std::memory_order_relaxed);
+        return true;
       }
       continue;
     }
+    if (slept) return false;
     if ((word & kStateBits) == kHeld) {
       uint32_t sleeping = (word & ~kStateBits) | kHeldWithSleepers;
       if (!word_.compare_exchange_weak(word, sleeping, std::memory_order_relaxed,
@@ -68,14 +86,21 @@ void ForkAwareMutex::lock_contended() {
       }
       word = sleeping;
     }
-    futex_wait(word_, word);
+    futex_wait(word_, word, timeout_ms);
+    slept = true;
   }
 }
 
 void ForkAwareMutex::unlock() {
+  owner_.store(nullptr, std::memory_order_relaxed);
   if ((word_.exchange(0, std::memory_order_release) & kStateBits) == kHeldWithSleepers) {
     futex_wake_one(word_);
   }
+}
+
+bool ForkAwareMutex::held_by_this_thread() const {
+  return !is_free(word_.load(std::memory_order_relaxed)) &&
+         owner_.load(std::memory_order_relaxed) == this_thread_tag();
 }
 
 // Holds every map lock of the process across a fork, so that no thread is inside a map when the

@@ -15,11 +15,13 @@
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
+#include <utility>
 
 namespace tolvo::ast {
 
 // A mutual-exclusion lock on one futex word: its state in the low two bits (0 free, 1 held, 2 held
-// with sleepers) and its holder's fork generation above them.
+// with sleepers) and its holder's fork generation above them. The holder's thread is recorded
+// beside it, so that a thread can tell a lock it holds itself from one another thread holds.
 class ForkAwareMutex {
  public:
   ForkAwareMutex() = default;
@@ -30,13 +32,38 @@ class ForkAwareMutex {
   bool try_lock();
   // Blocks until the lock is held.
   void lock();
+  // Blocks until the lock is held or `stop()` returns true. `stop` is asked whenever a sleep for
+  // the lock ends without it: the holder let go and another thread took it, a signal interrupted
+  // the sleep, or `kStopInterval` passed. True when the lock is held.
+  template <typename Stop>
+  bool lock_unless(Stop&& stop);
   void unlock();
 
+  // True when the calling thread holds the lock. A lock that a thread of the parent held at a fork
+  // is nobody's in the child, the thread that forked included.
+  bool held_by_this_thread() const;
+
+  static constexpr long kStopInterval = 100;  // milliseconds
+
  private:
-  void lock_contended();
+  // Takes the lock if it is free; otherwise sleeps once, until the holder lets go, a signal
+  // arrives or `timeout_ms` pass (no limit when negative), and tries once more. True when held.
+  bool lock_or_sleep(long timeout_ms);
 
   std::atomic<uint32_t> word_{0};
+  // Set by the holder once it holds the lock and cleared before it lets go; only a thread itself
+  // ever stores its own tag, so a thread that reads its own tag here holds the lock.
+  std::atomic<const void*> owner_{nullptr};
 };
+
+template <typename Stop>
+bool ForkAwareMutex::lock_unless(Stop&& stop) {
+  if (try_lock()) return true;
+  while (!lock_or_sleep(kStopInterval)) {
+    if (stop()) return false;
+  }
+  return true;
+}
 
 // A mutex whose guard marks it poisoned when the guard is destroyed by unwinding.
 class PoisonableMutex {
@@ -53,6 +80,13 @@ class PoisonableMutex {
         : mutex_(mutex),
           exceptions_at_entry_(std::uncaught_exceptions()),
           owns_(mutex_.mutex_.try_lock()) {}
+    // Blocks until the mutex is held or `stop()` returns true (see ForkAwareMutex::lock_unless);
+    // owns_lock() tells which.
+    template <typename Stop>
+    Guard(PoisonableMutex& mutex, Stop&& stop)
+        : mutex_(mutex),
+          exceptions_at_entry_(std::uncaught_exceptions()),
+          owns_(mutex_.mutex_.lock_unless(std::forward<Stop>(stop))) {}
     ~Guard() {
       if (!owns_) return;
       if (std::uncaught_exceptions() > exceptions_at_entry_) {
@@ -72,6 +106,9 @@ class PoisonableMutex {
     int exceptions_at_entry_;
     bool owns_;
   };
+
+  // True when the calling thread holds the mutex.
+  bool held_by_this_thread() const { return mutex_.held_by_this_thread(); }
 
  private:
   ForkAwareMutex mutex_;
