@@ -749,8 +749,9 @@ def take_every_descriptor():
     # Once the main thread reads the FIFO, no descriptor is left for it until its request returns:
     # its own two, the FIFO's ends, lie at or above the lowered limit once they are closed.
     writer = reader_waits(fifo)
-    reader = max(int(fd) for fd in os.listdir("/proc/self/fd") if os.path.realpath(
-        f"/proc/self/fd/{fd}") == fifo and int(fd) != writer)
+    wait_for(lambda: open_count(fifo) == 2)  # the reading end too, once its open() has returned
+    reader = next(int(fd) for fd in os.listdir("/proc/self/fd")
+                  if int(fd) != writer and os.path.realpath(f"/proc/self/fd/{fd}") == fifo)
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(soft, 256), hard))
     held = []
