@@ -110,9 +110,9 @@ auto run_released(PyThreadState*& state, Work&& work) -> decltype(work()) {
 }
 
 // The interpreter as the host of a call that reads files or waits for them. For the call's life it
-// is the calling thread's host: an interrupted read runs the interpreter's signal handlers (taking
-// the lock for it where it was released), and a wait for a file that another thread computes
-// releases the lock until the file is done.
+// is the calling thread's host: an interrupted read or wait runs the interpreter's signal handlers
+// (taking the lock for it where it was released), and a wait for a file that another thread
+// computes releases the lock until the file is done.
 class InterpreterThread final : public ast::HostThread {
  public:
   InterpreterThread() : scope_(this) {}
