@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 
 #include "ast/src/host_thread.h"
@@ -88,17 +87,11 @@ Result call_boundary(Result failure, Body&& body) {
 // began where code inside took the lock back, with `state` already cleared.
 template <typename Work>
 auto run_released(PyThreadState*& state, Work&& work) -> decltype(work()) {
-  using Result = decltype(work());
   state = PyEval_SaveThread();
-  std::optional<std::conditional_t<std::is_void_v<Result>, bool, Result>> result;
+  std::optional<decltype(work())> result;
   std::exception_ptr failure;
   try {
-    if constexpr (std::is_void_v<Result>) {
-      work();
-      result.emplace(true);
-    } else {
-      result.emplace(work());
-    }
+    result.emplace(work());
   } catch (abi::__forced_unwind&) {
     throw;
   } catch (...) {
@@ -106,7 +99,7 @@ auto run_released(PyThreadState*& state, Work&& work) -> decltype(work()) {
   }
   PyEval_RestoreThread(std::exchange(state, nullptr));
   if (failure) std::rethrow_exception(failure);
-  if constexpr (!std::is_void_v<Result>) return std::move(*result);
+  return std::move(*result);
 }
 
 // The interpreter as the host of a call that reads files or waits for them. For the call's life it

@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <thread>
 
 #include "ast/src/host_thread.h"
+#include "ast/src/signals_for_tests.h"
 #include "ast/src/transient.h"
 
 namespace tolvo::ast {
@@ -111,23 +113,6 @@ TEST(OsErrorTest, StatesOfTheProcessAreTransient) {
   EXPECT_EQ(os_error(EMFILE).text, "Too many open files (os error 24)");
 }
 
-// A host whose signal handlers say `go_on` (or raise, when false), counting their runs.
-class ScriptedHost final : public HostThread {
- public:
-  explicit ScriptedHost(bool go_on) : go_on_(go_on) {}
-  bool run_signal_handlers() override {
-    runs.fetch_add(1);
-    return go_on_;
-  }
-  void suspend() override {}
-  void resume() override {}
-
-  std::atomic<int> runs{0};
-
- private:
-  bool go_on_;
-};
-
 // A FIFO read on a thread of its own while SIGUSR1, whose handler does not restart system calls,
 // keeps interrupting it.
 class InterruptedReadTest : public ReadToStringTest {
@@ -136,15 +121,7 @@ class InterruptedReadTest : public ReadToStringTest {
     ReadToStringTest::SetUp();
     fifo_ = (dir_ / "pipe.py").string();
     ASSERT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
-    struct sigaction action = {};
-    action.sa_handler = [](int) {};
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous_), 0);
-  }
-  void TearDown() override {
-    sigaction(SIGUSR1, &previous_, nullptr);
-    ReadToStringTest::TearDown();
+    ASSERT_TRUE(signal_.installed());
   }
 
   // Starts the read of the FIFO with `host` as the reading thread's host.
@@ -161,12 +138,8 @@ class InterruptedReadTest : public ReadToStringTest {
   }
 
   // Interrupts the reader until `enough` holds or the reader is done.
-  template <typename Condition>
-  void interrupt_until(Condition enough) {
-    while (!enough() && !done_.load()) {
-      pthread_kill(reader_.native_handle(), SIGUSR1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+  void interrupt_until(const std::function<bool()>& enough) {
+    test_support::InterruptingSignal::interrupt_until(reader_, done_, enough);
   }
 
   void write_fifo(const std::string& text) {
@@ -176,8 +149,8 @@ class InterruptedReadTest : public ReadToStringTest {
     ::close(fd);
   }
 
+  test_support::InterruptingSignal signal_;
   std::string fifo_;
-  struct sigaction previous_ = {};
   std::thread reader_;
   std::atomic<bool> done_{false};
   bool interrupted_ = false;
@@ -185,7 +158,7 @@ class InterruptedReadTest : public ReadToStringTest {
 };
 
 TEST_F(InterruptedReadTest, AHandlerThatRaisesEndsTheRead) {
-  ScriptedHost host(false);
+  test_support::SignalledHost host(/*raises=*/true);
   start_read(&host);
   interrupt_until([&] { return false; });
   reader_.join();
@@ -194,7 +167,7 @@ TEST_F(InterruptedReadTest, AHandlerThatRaisesEndsTheRead) {
 }
 
 TEST_F(InterruptedReadTest, OtherwiseTheReadGoesOn) {
-  ScriptedHost host(true);
+  test_support::SignalledHost host;
   start_read(&host);
   interrupt_until([&] { return host.runs.load() >= 2; });
   write_fifo("x = 1\n");

@@ -1,8 +1,6 @@
 #include "ast/src/once_per_path.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,25 +11,17 @@
 #include <thread>
 #include <vector>
 
+#include "ast/src/signals_for_tests.h"
 #include "utils/src/fault.h"
 
 namespace tolvo::ast {
 namespace {
 
 using Cache = OncePerPathCache<int>;
+using test_support::InterruptingSignal;
+using test_support::SignalledHost;
 
 Cache::Result record(int value) { return std::make_shared<const int>(value); }
-
-// Counts what the cache asks of the host of the thread it runs on.
-class RecordingHost final : public HostThread {
- public:
-  bool run_signal_handlers() override { return true; }
-  void suspend() override { suspended.fetch_add(1); }
-  void resume() override { resumed.fetch_add(1); }
-
-  std::atomic<int> suspended{0};
-  std::atomic<int> resumed{0};
-};
 
 // Spins until `condition` holds; a test whose condition never comes fails on ctest's timeout.
 void wait_until(const std::function<bool()>& condition) {
@@ -119,7 +109,7 @@ TEST(OncePerPathCacheTest, AWaiterLetsItsHostRunUntilTheResultIsThere) {
   Cache cache("map poisoned", "entry poisoned for ");
   BlockedComputation computing(cache, "a.py", [] { return record(5); });
   wait_until([&] { return computing.started.load(); });
-  RecordingHost host;
+  SignalledHost host;
   std::optional<Cache::Result> waited;
   std::thread waiter([&] {
     HostThreadScope scope(&host);
@@ -138,7 +128,7 @@ TEST(OncePerPathCacheTest, AThreadComputingAnEntryWaitsWithoutLettingItsHostRun)
   Cache cache("map poisoned", "entry poisoned for ");
   BlockedComputation computing(cache, "inner.py", [] { return record(2); });
   wait_until([&] { return computing.started.load(); });
-  RecordingHost host;
+  SignalledHost host;
   std::optional<Cache::Result> outer;
   std::thread nested([&] {
     HostThreadScope scope(&host);
@@ -168,35 +158,13 @@ TEST(OncePerPathCacheTest, AWaiterComputesWhatTheHolderLeftUndone) {
   EXPECT_EQ(***waited, 9);
 }
 
-// A host whose signal handlers raise once `raises` is set; counts how often they ran.
-class SignalledHost final : public HostThread {
- public:
-  bool run_signal_handlers() override {
-    runs.fetch_add(1);
-    return !raises.load();
-  }
-  void suspend() override { suspended.fetch_add(1); }
-  void resume() override { resumed.fetch_add(1); }
-
-  std::atomic<bool> raises{false};
-  std::atomic<int> runs{0};
-  std::atomic<int> suspended{0};
-  std::atomic<int> resumed{0};
-};
-
 // A waiter on an entry that another thread computes, with SIGUSR1 (whose handler does not restart
 // system calls) at hand to interrupt its sleep.
 class InterruptedWaitTest : public testing::Test {
  protected:
-  void SetUp() override {
-    struct sigaction action = {};
-    action.sa_handler = [](int) {};
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous_), 0);
-  }
+  void SetUp() override { ASSERT_TRUE(signal_.installed()); }
   void TearDown() override {
     if (waiter_.joinable()) waiter_.join();
-    sigaction(SIGUSR1, &previous_, nullptr);
   }
 
   void start_waiter(HostThread* host) {
@@ -213,20 +181,15 @@ class InterruptedWaitTest : public testing::Test {
 
   // Interrupts the waiter until `enough` holds or the waiter is done.
   void interrupt_until(const std::function<bool()>& enough) {
-    while (!enough() && !done_.load()) {
-      pthread_kill(waiter_.native_handle(), SIGUSR1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    InterruptingSignal::interrupt_until(waiter_, done_, enough);
   }
 
+  InterruptingSignal signal_;
   Cache cache_{"map poisoned", "entry poisoned for "};
   std::thread waiter_;
   std::atomic<bool> done_{false};
   bool interrupted_ = false;
   std::optional<Cache::Result> waited_;
-
- private:
-  struct sigaction previous_ = {};
 };
 
 TEST_F(InterruptedWaitTest, AHandlerThatRaisesEndsTheWaitAndTheHolderGoesOn) {

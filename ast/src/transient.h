@@ -1,8 +1,7 @@
 // Failures that are true of the moment, not of the file: memory running out (std::bad_alloc), the
 // calling thread's stack running low, a signal handler that raised, a request that a thread made
-// for the file it was computing. The caches report them to the
-// request in which they happened and keep nothing, so that a later request, or a request on
-// another thread, computes the file again.
+// for the file it was computing. The caches report them to the request in which they happened and
+// keep nothing, so that a later request, or a request on another thread, computes the file again.
 #pragma once
 
 #include <exception>
