@@ -77,7 +77,9 @@ bool ForkAwareMutex::lock_or_sleep(long timeout_ms) {
       }
       continue;
     }
-    if (slept) return false;
+    // Marked whenever it is found held, before this thread may leave: the wake-up that ended its
+    // sleep may have been the only one meant for the sleepers behind it, and a barger took the
+    // lock unmarked meanwhile. The next unlock then wakes one of them.
     if ((word & kStateBits) == kHeld) {
       uint32_t sleeping = (word & ~kStateBits) | kHeldWithSleepers;
       if (!word_.compare_exchange_weak(word, sleeping, std::memory_order_relaxed,
@@ -86,6 +88,7 @@ bool ForkAwareMutex::lock_or_sleep(long timeout_ms) {
       }
       word = sleeping;
     }
+    if (slept) return false;
     futex_wait(word_, word, timeout_ms);
     slept = true;
   }

@@ -21,7 +21,9 @@ namespace tolvo::ast {
 
 // A mutual-exclusion lock on one futex word: its state in the low two bits (0 free, 1 held, 2 held
 // with sleepers) and its holder's fork generation above them. The holder's thread is recorded
-// beside it, so that a thread can tell a lock it holds itself from one another thread holds.
+// beside it, so that a thread can tell a lock it holds itself from one another thread holds. A
+// sleeper is never left asleep on a free lock: an unlock wakes one sleeper, and a waiter that
+// finds the lock held marks it as having sleepers before it sleeps again or gives up.
 class ForkAwareMutex {
  public:
   ForkAwareMutex() = default;
@@ -47,7 +49,9 @@ class ForkAwareMutex {
 
  private:
   // Takes the lock if it is free; otherwise sleeps once, until the holder lets go, a signal
-  // arrives or `timeout_ms` pass (no limit when negative), and tries once more. True when held.
+  // arrives or `timeout_ms` pass (no limit when negative), and tries once more. True when held;
+  // when false, it found the lock held and left it marked as having sleepers, so that a wake-up
+  // this thread took passes on to the next sleeper even if it now leaves.
   bool lock_or_sleep(long timeout_ms);
 
   std::atomic<uint32_t> word_{0};

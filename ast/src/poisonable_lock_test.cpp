@@ -1,8 +1,19 @@
 #include "ast/src/poisonable_lock.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
 #include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace tolvo::ast {
 namespace {
@@ -18,7 +29,9 @@ void unwind_through(Lock& lock) {
 
 TEST(PoisonableMutexTest, OnlyAnUnwoundHolderPoisons) {
   PoisonableMutex mutex;
-  { PoisonableMutex::Guard guard(mutex); }
+  {
+    PoisonableMutex::Guard guard(mutex);
+  }
   EXPECT_FALSE(PoisonableMutex::Guard(mutex).poisoned());
   unwind_through<PoisonableMutex::Guard>(mutex);
   EXPECT_TRUE(PoisonableMutex::Guard(mutex).poisoned());
@@ -48,6 +61,166 @@ TEST(PoisonableSharedMutexTest, AnUnwoundWriterPoisonsAndAnUnwoundReaderDoesNot)
   unwind_through<PoisonableSharedMutex::WriteGuard>(lock);
   EXPECT_TRUE(PoisonableSharedMutex::ReadGuard(lock).poisoned());
   EXPECT_TRUE(PoisonableSharedMutex::WriteGuard(lock).poisoned());
+}
+
+// A thread that stays blocked on a lost wake-up never ends, so these tests wait for their threads
+// with a deadline and, past it, fail and leave them behind with the state they share.
+constexpr auto kDeadline = std::chrono::seconds(60);
+
+pid_t this_thread_id() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// True once thread `tid` of this process has been seen asleep in a futex wait several times in a
+// row, which it can only be once it sleeps on the lock; false when that is not seen in time.
+bool seen_asleep_in_futex(pid_t tid) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  int streak = 0;
+  while (streak < 5 && std::chrono::steady_clock::now() < deadline) {
+    std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
+    std::string where;
+    std::getline(wchan, where);
+    streak = where.find("futex") != std::string::npos ? streak + 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return streak == 5;
+}
+
+// Polls `condition` until it holds or `kDeadline` passes; true when it held.
+bool within_deadline(const std::function<bool()>& condition) {
+  auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Joins every thread, or leaves them all running when `finished` is false: one may never end.
+void join_or_leave(std::vector<std::thread>& threads, bool finished) {
+  for (std::thread& thread : threads) finished ? thread.join() : thread.detach();
+}
+
+// The lock is held. A waiter that may give up sleeps first, then a plain sleeper behind it. The
+// holder lets go, which wakes the waiter (the kernel wakes a futex's sleepers of one priority in
+// the order they came); before the waiter looks, a spinning thread barges in with try_lock, so the
+// waiter finds the lock held and gives up. The sleeper must still be woken when the barger lets go.
+TEST(ForkAwareMutexTest, AWakeUpTakenByAWaiterThatGivesUpReachesTheNextSleeper) {
+  struct Scenario {
+    ForkAwareMutex mutex;
+    std::atomic<pid_t> waiter_id{0};
+    std::atomic<pid_t> sleeper_id{0};
+    std::atomic<bool> released{false};
+    std::atomic<bool> spinning{false};
+    std::atomic<int> waiter_held{-1};  // 0 when it gave up, 1 when it got the lock
+    std::atomic<bool> sleeper_held{false};
+  };
+  for (int trial = 0; trial < 5; ++trial) {
+    auto scenario = std::make_shared<Scenario>();
+    scenario->mutex.lock();
+    std::vector<std::thread> threads;
+    threads.emplace_back([scenario] {
+      scenario->waiter_id.store(this_thread_id());
+      bool held = scenario->mutex.lock_unless([&] { return scenario->released.load(); });
+      scenario->waiter_held.store(held ? 1 : 0);
+      if (held) scenario->mutex.unlock();
+    });
+    if (!within_deadline([&] { return scenario->waiter_id.load() != 0; }) ||
+        !seen_asleep_in_futex(scenario->waiter_id.load())) {
+      scenario->released.store(true);
+      scenario->mutex.unlock();
+      join_or_leave(threads, true);
+      GTEST_SKIP() << "this kernel does not show where a thread sleeps";
+    }
+    threads.emplace_back([scenario] {
+      scenario->sleeper_id.store(this_thread_id());
+      scenario->mutex.lock();
+      scenario->sleeper_held.store(true);
+      scenario->mutex.unlock();
+    });
+    ASSERT_TRUE(within_deadline([&] { return scenario->sleeper_id.load() != 0; }));
+    ASSERT_TRUE(seen_asleep_in_futex(scenario->sleeper_id.load()));
+    threads.emplace_back([scenario] {
+      scenario->spinning.store(true);
+      while (!scenario->mutex.try_lock()) {
+      }
+      // Held until the waiter has left, so that it finds the lock taken.
+      while (scenario->waiter_held.load() < 0) {
+      }
+      scenario->mutex.unlock();
+    });
+    ASSERT_TRUE(within_deadline([&] { return scenario->spinning.load(); }));
+    scenario->released.store(true);
+    scenario->mutex.unlock();
+    bool finished = within_deadline([&] { return scenario->sleeper_held.load(); });
+    join_or_leave(threads, finished);
+    ASSERT_TRUE(finished) << "trial " << trial << ": the sleeper was left asleep on a free lock";
+    EXPECT_TRUE(scenario->mutex.try_lock());
+    scenario->mutex.unlock();
+  }
+}
+
+// Threads take the lock at random: blocking, barging with try_lock, or waiting until told to stop,
+// which a waiter may be at any of its wake-ups. Only the blocking ones must get the lock, and they
+// have no timeout to fall back on: a wake-up lost on the way is a thread that never ends.
+TEST(ForkAwareMutexTest, UnderRandomBargingAndGivingUpEveryBlockingLockIsGranted) {
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 4000;
+  struct Shared {
+    ForkAwareMutex mutex;
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    std::atomic<int> finished{0};
+    std::atomic<long> grants{0};
+    long held_count = 0;  // changed only with the lock held, so a lost increment is an overlap
+  };
+  auto shared = std::make_shared<Shared>();
+  unsigned seed = static_cast<unsigned>(::testing::UnitTest::GetInstance()->random_seed());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([shared, seed, t] {
+      std::mt19937 random(seed * 31 + t);
+      auto hold = [&] {
+        if (shared->inside.fetch_add(1) != 0) shared->overlapped.store(true);
+        ++shared->held_count;
+        shared->grants.fetch_add(1);
+        // Now and then long enough that the others go to sleep behind it.
+        if (random() % 4 == 0) {
+          std::this_thread::sleep_for(std::chrono::microseconds(random() % 50));
+        } else {
+          std::this_thread::yield();
+        }
+        shared->inside.fetch_sub(1);
+        shared->mutex.unlock();
+      };
+      for (int round = 0; round < kRounds; ++round) {
+        switch (random() % 3) {
+          case 0:
+            shared->mutex.lock();
+            hold();
+            break;
+          case 1:
+            for (int attempt = random() % 50; attempt >= 0; --attempt) {
+              if (shared->mutex.try_lock()) {
+                hold();
+                break;
+              }
+            }
+            break;
+          default: {
+            unsigned patience = random() % 3;
+            if (shared->mutex.lock_unless([&] { return patience-- == 0; })) hold();
+          }
+        }
+      }
+      shared->finished.fetch_add(1);
+    });
+  }
+  bool finished = within_deadline([&] { return shared->finished.load() == kThreads; });
+  join_or_leave(threads, finished);
+  ASSERT_TRUE(finished) << "a thread was left asleep; seed " << seed;
+  EXPECT_FALSE(shared->overlapped.load()) << "two threads held the lock at once";
+  EXPECT_EQ(shared->held_count, shared->grants.load());
+  EXPECT_TRUE(shared->mutex.try_lock());
+  shared->mutex.unlock();
 }
 
 }  // namespace
