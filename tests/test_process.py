@@ -787,6 +787,32 @@ def test_a_thread_whose_stack_bounds_cannot_be_read_still_stops_deep_nesting(tmp
     assert run(BOUNDS_UNREADABLE, tmp_path, stack_limit=256 << 10) == ["RecursionError"] * 2
 
 
+LOWERED_LIMIT = """
+root = sys.argv[1]
+shallow, deep = root + "/shallow.py", root + "/deep.py"
+pathlib.Path(shallow).write_text("def f(): pass\\n")
+pathlib.Path(deep).write_text("@" + "d(" * 199 + ")" * 199 + "\\ndef f(): pass\\n")
+cache = tolvo_rs.AstFileParserCache([], root)
+cache.get_parsed_file(shallow)
+soft, hard = resource.getrlimit(resource.RLIMIT_STACK)
+resource.setrlimit(resource.RLIMIT_STACK, (256 << 10, hard))
+try:
+    cache.get_parsed_file(deep)
+    print("parsed")
+except RecursionError:
+    print("RecursionError")
+resource.setrlimit(resource.RLIMIT_STACK, (soft, hard))
+print(cache.get_parsed_file(deep)[0] == deep)
+"""
+
+
+def test_a_stack_limit_lowered_after_the_first_parse_is_seen(tmp_path):
+    """The kernel grows the main thread's stack only as far as its limit of the moment, so a file
+    too deep for the lowered limit is refused, as in a process started under it, rather than
+    running off the stack; the limit given back lets it parse."""
+    assert run(LOWERED_LIMIT, tmp_path) == ["RecursionError", "True"]
+
+
 # --- the module's own symbols -------------------------------------------------------------------
 
 def test_only_the_module_entry_is_exported():

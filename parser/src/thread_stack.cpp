@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <sys/auxv.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
@@ -26,9 +28,10 @@ constexpr uintptr_t kScale = 1;
 // it well inside a small thread's stack.
 constexpr uintptr_t kRoomWhileUnknown = 32 * 1024 * kScale;
 
-// The bounds as the C library reports them, or 0. On the main thread that reads /proc/self/maps
-// and so needs a descriptor and memory; on another thread, memory.
-uintptr_t read_stack_floor() {
+// The bounds as the C library reports them, or 0; `*initial` tells whether the calling thread is
+// the main thread, whose stack is the process's initial stack. On the main thread that reads
+// /proc/self/maps and so needs a descriptor and memory; on another thread, memory.
+uintptr_t read_stack_floor(bool* initial) {
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
   void* lowest = nullptr;
@@ -36,7 +39,16 @@ uintptr_t read_stack_floor() {
   int error = pthread_attr_getstack(&attributes, &lowest, &size);
   pthread_attr_destroy(&attributes);
   if (error != 0 || lowest == nullptr) return 0;
+  // The main thread's id is the process's. (So is that of another thread once it forks, in the
+  // child; its bounds are then merely read again when the limit changes.)
+  *initial = syscall(SYS_gettid) == getpid();
   return reinterpret_cast<uintptr_t>(lowest) + kMargin;
+}
+
+// The soft limit of the main thread's stack, or `otherwise` when it cannot be read.
+rlim_t stack_limit(rlim_t otherwise) {
+  rlimit limit;
+  return getrlimit(RLIMIT_STACK, &limit) == 0 ? limit.rlim_cur : otherwise;
 }
 
 // The floor of the main thread's stack from its top and its size limit alone, or 0 when `here` is
@@ -58,13 +70,24 @@ uintptr_t main_stack_floor(uintptr_t here) {
 
 // Constant-initialised, so that no thread runs an initialiser for it. 0 until the bounds were read.
 constinit thread_local uintptr_t t_floor = 0;
+// Whether the bounds read are those of the initial stack, and the stack limit they were read under:
+// the kernel grows the initial stack only as far as the limit of the moment, which the process may
+// lower at any time, while another thread's stack is fixed when the thread starts.
+constinit thread_local bool t_initial_stack = false;
+constinit thread_local rlim_t t_limit = 0;
 
 }  // namespace
 
 uintptr_t stack_floor() {
-  if (t_floor != 0) return t_floor;
+  if (t_floor != 0 && (!t_initial_stack || stack_limit(t_limit) == t_limit)) return t_floor;
   // A failed read is not kept: the next request reads again.
-  if ((t_floor = read_stack_floor()) != 0) return t_floor;
+  rlim_t limit = stack_limit(RLIM_INFINITY);
+  bool initial = false;
+  if ((t_floor = read_stack_floor(&initial)) != 0) {
+    t_initial_stack = initial;
+    t_limit = limit;
+    return t_floor;
+  }
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   if (uintptr_t floor = main_stack_floor(here)) return floor;
   return here - kRoomWhileUnknown;

@@ -108,6 +108,29 @@ TEST(ThreadStackTest, TheMainThreadsFloorComesFromItsLimitWithoutADescriptor) {
   EXPECT_EQ(stack_floor(), read) << "the floor of the moment was not kept";
 }
 
+// The kernel grows the main thread's stack only as far as the limit of the moment: a floor read
+// under a larger one would let deep nesting run off the stack.
+TEST(ThreadStackTest, TheMainThreadsFloorFollowsAChangedStackLimit) {
+  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  uintptr_t read = stack_floor();
+  ASSERT_TRUE(parse_module(nested_brackets(190)).has_value()) << "fits the limit read first";
+  rlimit stack;
+  ASSERT_EQ(getrlimit(RLIMIT_STACK, &stack), 0);
+  rlim_t smaller = std::min<rlim_t>(stack.rlim_cur / 2, 256 << 10);
+  {
+    SoftLimit limit(RLIMIT_STACK, smaller);
+    ASSERT_TRUE(limit.set());
+    uintptr_t lowered = stack_floor();
+    EXPECT_GT(lowered, read);
+    EXPECT_LT(lowered, here);
+    EXPECT_LE(here - lowered, smaller);
+    EXPECT_TRUE(refused_for_the_stack(nested_brackets(190)));
+    EXPECT_TRUE(parse_module(nested_definitions(20)).has_value());
+  }
+  EXPECT_EQ(stack_floor(), read) << "the limit given back is seen too";
+  EXPECT_TRUE(parse_module(nested_brackets(190)).has_value());
+}
+
 TEST(ThreadStackTest, WhileTheBoundsAreUnknownOnlyOrdinaryNestingParses) {
   rlimit stack;
   ASSERT_EQ(getrlimit(RLIMIT_STACK, &stack), 0);
