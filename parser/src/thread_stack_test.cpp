@@ -113,7 +113,11 @@ TEST(ThreadStackTest, TheMainThreadsFloorComesFromItsLimitWithoutADescriptor) {
 TEST(ThreadStackTest, TheMainThreadsFloorFollowsAChangedStackLimit) {
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   uintptr_t read = stack_floor();
-  ASSERT_TRUE(parse_module(nested_brackets(190)).has_value()) << "fits the limit read first";
+  // The deepest brackets that fit the limit read first (sanitizers' builds have lower fixed
+  // limits).
+  size_t depth = 190;
+  while (depth > 100 && !parse_module(nested_brackets(depth)).has_value()) depth -= 10;
+  ASSERT_TRUE(parse_module(nested_brackets(depth)).has_value());
   rlimit stack;
   ASSERT_EQ(getrlimit(RLIMIT_STACK, &stack), 0);
   rlim_t smaller = std::min<rlim_t>(stack.rlim_cur / 2, 256 << 10);
@@ -124,11 +128,11 @@ TEST(ThreadStackTest, TheMainThreadsFloorFollowsAChangedStackLimit) {
     EXPECT_GT(lowered, read);
     EXPECT_LT(lowered, here);
     EXPECT_LE(here - lowered, smaller);
-    EXPECT_TRUE(refused_for_the_stack(nested_brackets(190)));
+    EXPECT_TRUE(refused_for_the_stack(nested_brackets(depth)));
     EXPECT_TRUE(parse_module(nested_definitions(20)).has_value());
   }
   EXPECT_EQ(stack_floor(), read) << "the limit given back is seen too";
-  EXPECT_TRUE(parse_module(nested_brackets(190)).has_value());
+  EXPECT_TRUE(parse_module(nested_brackets(depth)).has_value());
 }
 
 TEST(ThreadStackTest, WhileTheBoundsAreUnknownOnlyOrdinaryNestingParses) {
