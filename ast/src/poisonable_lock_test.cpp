@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tolvo::ast {
@@ -89,15 +90,35 @@ bool within_deadline(const std::function<bool()>& condition) {
   auto deadline = std::chrono::steady_clock::now() + kDeadline;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   return true;
 }
 
-// Joins every thread, or leaves them all running when `finished` is false: one may never end.
-void join_or_leave(std::vector<std::thread>& threads, bool finished) {
-  for (std::thread& thread : threads) finished ? thread.join() : thread.detach();
-}
+// The threads of a scenario: joined once they are known to end, and otherwise left running when
+// the test leaves early, since one may never end. What they share is theirs to keep alive.
+class ScenarioThreads {
+ public:
+  ScenarioThreads() = default;
+  ~ScenarioThreads() {
+    for (std::thread& thread : threads_) {
+      if (thread.joinable()) thread.detach();
+    }
+  }
+  ScenarioThreads(const ScenarioThreads&) = delete;
+  ScenarioThreads& operator=(const ScenarioThreads&) = delete;
+
+  template <typename Body>
+  void start(Body&& body) {
+    threads_.emplace_back(std::forward<Body>(body));
+  }
+  void join() {
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
 
 // The lock is held. A waiter that may give up sleeps first, then a plain sleeper behind it. The
 // holder lets go, which wakes the waiter (the kernel wakes a futex's sleepers of one priority in
@@ -116,8 +137,8 @@ TEST(ForkAwareMutexTest, AWakeUpTakenByAWaiterThatGivesUpReachesTheNextSleeper) 
   for (int trial = 0; trial < 5; ++trial) {
     auto scenario = std::make_shared<Scenario>();
     scenario->mutex.lock();
-    std::vector<std::thread> threads;
-    threads.emplace_back([scenario] {
+    ScenarioThreads threads;
+    threads.start([scenario] {
       scenario->waiter_id.store(this_thread_id());
       bool held = scenario->mutex.lock_unless([&] { return scenario->released.load(); });
       scenario->waiter_held.store(held ? 1 : 0);
@@ -127,10 +148,10 @@ TEST(ForkAwareMutexTest, AWakeUpTakenByAWaiterThatGivesUpReachesTheNextSleeper) 
         !seen_asleep_in_futex(scenario->waiter_id.load())) {
       scenario->released.store(true);
       scenario->mutex.unlock();
-      join_or_leave(threads, true);
+      threads.join();
       GTEST_SKIP() << "this kernel does not show where a thread sleeps";
     }
-    threads.emplace_back([scenario] {
+    threads.start([scenario] {
       scenario->sleeper_id.store(this_thread_id());
       scenario->mutex.lock();
       scenario->sleeper_held.store(true);
@@ -138,7 +159,7 @@ TEST(ForkAwareMutexTest, AWakeUpTakenByAWaiterThatGivesUpReachesTheNextSleeper) 
     });
     ASSERT_TRUE(within_deadline([&] { return scenario->sleeper_id.load() != 0; }));
     ASSERT_TRUE(seen_asleep_in_futex(scenario->sleeper_id.load()));
-    threads.emplace_back([scenario] {
+    threads.start([scenario] {
       scenario->spinning.store(true);
       while (!scenario->mutex.try_lock()) {
       }
@@ -151,19 +172,21 @@ TEST(ForkAwareMutexTest, AWakeUpTakenByAWaiterThatGivesUpReachesTheNextSleeper) 
     scenario->released.store(true);
     scenario->mutex.unlock();
     bool finished = within_deadline([&] { return scenario->sleeper_held.load(); });
-    join_or_leave(threads, finished);
+    if (finished) threads.join();
     ASSERT_TRUE(finished) << "trial " << trial << ": the sleeper was left asleep on a free lock";
     EXPECT_TRUE(scenario->mutex.try_lock());
     scenario->mutex.unlock();
   }
 }
 
-// Threads take the lock at random: blocking, barging with try_lock, or waiting until told to stop,
-// which a waiter may be at any of its wake-ups. Only the blocking ones must get the lock, and they
-// have no timeout to fall back on: a wake-up lost on the way is a thread that never ends.
+// Episodes of a few threads that pile up behind a holder and take the lock at random: blocking,
+// barging with try_lock, or waiting until told to stop, which a waiter may be at any of its
+// wake-ups. Each episode ends with its threads, so that no later thread's unlock can make up for a
+// lost wake-up; the blocking ones have no timeout to fall back on, so a wake-up lost on the way is
+// a thread that never ends.
 TEST(ForkAwareMutexTest, UnderRandomBargingAndGivingUpEveryBlockingLockIsGranted) {
-  constexpr int kThreads = 6;
-  constexpr int kRounds = 4000;
+  constexpr int kEpisodes = 1000;
+  constexpr int kThreads = 5;
   struct Shared {
     ForkAwareMutex mutex;
     std::atomic<int> inside{0};
@@ -172,55 +195,63 @@ TEST(ForkAwareMutexTest, UnderRandomBargingAndGivingUpEveryBlockingLockIsGranted
     std::atomic<long> grants{0};
     long held_count = 0;  // changed only with the lock held, so a lost increment is an overlap
   };
-  auto shared = std::make_shared<Shared>();
   unsigned seed = static_cast<unsigned>(::testing::UnitTest::GetInstance()->random_seed());
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([shared, seed, t] {
-      std::mt19937 random(seed * 31 + t);
-      auto hold = [&] {
-        if (shared->inside.fetch_add(1) != 0) shared->overlapped.store(true);
-        ++shared->held_count;
-        shared->grants.fetch_add(1);
-        // Now and then long enough that the others go to sleep behind it.
-        if (random() % 4 == 0) {
-          std::this_thread::sleep_for(std::chrono::microseconds(random() % 50));
-        } else {
-          std::this_thread::yield();
-        }
-        shared->inside.fetch_sub(1);
-        shared->mutex.unlock();
-      };
-      for (int round = 0; round < kRounds; ++round) {
+  std::mt19937 random(seed);
+  auto spin = [](unsigned iterations) {
+    for (; iterations > 0; --iterations) std::atomic_signal_fence(std::memory_order_seq_cst);
+  };
+  for (int episode = 0; episode < kEpisodes; ++episode) {
+    auto shared = std::make_shared<Shared>();
+    auto hold = [shared, spin](std::mt19937& random) {
+      if (shared->inside.fetch_add(1) != 0) shared->overlapped.store(true);
+      ++shared->held_count;
+      shared->grants.fetch_add(1);
+      spin(random() % 50000);
+      shared->inside.fetch_sub(1);
+      shared->mutex.unlock();
+    };
+    shared->mutex.lock();
+    ScenarioThreads threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.start([shared, hold, spin, thread_seed = random()] {
+        std::mt19937 random(thread_seed);
+        spin(random() % 20000);
         switch (random() % 3) {
           case 0:
             shared->mutex.lock();
-            hold();
+            hold(random);
             break;
           case 1:
-            for (int attempt = random() % 50; attempt >= 0; --attempt) {
+            for (unsigned attempt = random() % 100000; attempt > 0; --attempt) {
               if (shared->mutex.try_lock()) {
-                hold();
+                hold(random);
                 break;
               }
             }
             break;
           default: {
-            unsigned patience = random() % 3;
-            if (shared->mutex.lock_unless([&] { return patience-- == 0; })) hold();
+            unsigned patience = random() % 2;
+            if (shared->mutex.lock_unless([&] { return patience-- == 0; })) hold(random);
           }
         }
-      }
-      shared->finished.fetch_add(1);
-    });
+        shared->finished.fetch_add(1);
+      });
+    }
+    // Now and then long enough that the others go to sleep behind the holder.
+    if (random() % 2 == 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
+    } else {
+      spin(random() % 20000);
+    }
+    shared->mutex.unlock();
+    bool finished = within_deadline([&] { return shared->finished.load() == kThreads; });
+    if (finished) threads.join();
+    ASSERT_TRUE(finished) << "a thread was left asleep in episode " << episode << "; seed " << seed;
+    ASSERT_FALSE(shared->overlapped.load()) << "two threads held the lock at once";
+    ASSERT_EQ(shared->held_count, shared->grants.load());
+    ASSERT_TRUE(shared->mutex.try_lock());
+    shared->mutex.unlock();
   }
-  bool finished = within_deadline([&] { return shared->finished.load() == kThreads; });
-  join_or_leave(threads, finished);
-  ASSERT_TRUE(finished) << "a thread was left asleep; seed " << seed;
-  EXPECT_FALSE(shared->overlapped.load()) << "two threads held the lock at once";
-  EXPECT_EQ(shared->held_count, shared->grants.load());
-  EXPECT_TRUE(shared->mutex.try_lock());
-  shared->mutex.unlock();
 }
 
 }  // namespace
