@@ -30,9 +30,7 @@ void unwind_through(Lock& lock) {
 
 TEST(PoisonableMutexTest, OnlyAnUnwoundHolderPoisons) {
   PoisonableMutex mutex;
-  {
-    PoisonableMutex::Guard guard(mutex);
-  }
+  { PoisonableMutex::Guard guard(mutex); }
   EXPECT_FALSE(PoisonableMutex::Guard(mutex).poisoned());
   unwind_through<PoisonableMutex::Guard>(mutex);
   EXPECT_TRUE(PoisonableMutex::Guard(mutex).poisoned());

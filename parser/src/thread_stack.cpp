@@ -45,18 +45,17 @@ uintptr_t read_stack_floor(bool* initial) {
   return reinterpret_cast<uintptr_t>(lowest) + kMargin;
 }
 
-// The soft limit of the main thread's stack, or `otherwise` when it cannot be read.
-rlim_t stack_limit(rlim_t otherwise) {
+// The soft limit of the main thread's stack; unlimited when it cannot be read.
+rlim_t stack_limit() {
   rlimit limit;
-  return getrlimit(RLIMIT_STACK, &limit) == 0 ? limit.rlim_cur : otherwise;
+  return getrlimit(RLIMIT_STACK, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
 }
 
-// The floor of the main thread's stack from its top and its size limit alone, or 0 when `here` is
-// not on the main stack or the limit is unlimited. Needs neither a descriptor nor memory. The
+// The floor of the main thread's stack from its top and its size `limit` alone, or 0 when `here`
+// is not on the main stack or the limit is unlimited. Needs neither a descriptor nor memory. The
 // kernel puts the program's file name last, one pointer below the top of the stack's mapping.
-uintptr_t main_stack_floor(uintptr_t here) {
-  rlimit limit;
-  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 0;
+uintptr_t main_stack_floor(uintptr_t here, rlim_t limit) {
+  if (limit == RLIM_INFINITY) return 0;
   const char* file_name = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
   if (file_name == nullptr) return 0;
   uintptr_t page = static_cast<uintptr_t>(getauxval(AT_PAGESZ));
@@ -64,8 +63,8 @@ uintptr_t main_stack_floor(uintptr_t here) {
   uintptr_t top =
       reinterpret_cast<uintptr_t>(file_name) + std::strlen(file_name) + 1 + sizeof(void*);
   top = (top + page - 1) & ~(page - 1);
-  if (limit.rlim_cur >= top || here >= top || here < top - limit.rlim_cur) return 0;
-  return top - limit.rlim_cur + kMargin;
+  if (limit >= top || here >= top || here < top - limit) return 0;
+  return top - limit + kMargin;
 }
 
 // Constant-initialised, so that no thread runs an initialiser for it. 0 until the bounds were read.
@@ -79,9 +78,10 @@ constinit thread_local rlim_t t_limit = 0;
 }  // namespace
 
 uintptr_t stack_floor() {
-  if (t_floor != 0 && (!t_initial_stack || stack_limit(t_limit) == t_limit)) return t_floor;
+  if (t_floor != 0 && !t_initial_stack) return t_floor;
+  rlim_t limit = stack_limit();
+  if (t_floor != 0 && limit == t_limit) return t_floor;
   // A failed read is not kept: the next request reads again.
-  rlim_t limit = stack_limit(RLIM_INFINITY);
   bool initial = false;
   if ((t_floor = read_stack_floor(&initial)) != 0) {
     t_initial_stack = initial;
@@ -89,7 +89,7 @@ uintptr_t stack_floor() {
     return t_floor;
   }
   uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  if (uintptr_t floor = main_stack_floor(here)) return floor;
+  if (uintptr_t floor = main_stack_floor(here, limit)) return floor;
   return here - kRoomWhileUnknown;
 }
 
